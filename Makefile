@@ -1,0 +1,19 @@
+# The two set-up commands: `make demo` and `make test` (see README.md).
+SHELL := /bin/bash
+
+.PHONY: setup demo test bench clean
+
+setup:
+	bash scripts/setup.sh
+
+demo: setup
+	.venv/py312/bin/python scripts/demo.py
+
+test:
+	bash scripts/test.sh
+
+bench: setup
+	.venv/py312/bin/python bench/run.py
+
+clean:
+	rm -rf build dist .venv
