@@ -13,6 +13,7 @@ test:
 	bash scripts/test.sh
 
 bench: setup
+	.venv/py312/bin/python -m pip install -q -r requirements/bench.txt
 	.venv/py312/bin/python bench/run.py
 
 clean:
