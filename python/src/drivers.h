@@ -20,13 +20,6 @@ struct CallModes {
     PyObject* map_entries;  // borrowed; null when absent
 };
 
-template <class S, class T>
-bool raise_not_built() {
-    PyErr_Format(PyExc_NotImplementedError, "casting %s to %s is not implemented yet", dtype_key<S>.data(),
-                 dtype_key<T>.data());
-    return false;
-}
-
 // The input checks, in order: element type, then layout.
 template <class S>
 bool check_input(PyArrayObject* arr) {
@@ -56,35 +49,30 @@ PyObject* cast_alloc(PyArrayObject* arr, const CallModes& modes) {
     if (!check_input<S>(arr)) return nullptr;
     std::optional<CastConfig<S, T>> config = make_config<S, T>(arr, modes);
     if (!config) return nullptr;
-    if constexpr (!family_built<S, T>) {
-        raise_not_built<S, T>();
+    // A Fortran-ordered input gets a Fortran-ordered result, so elements
+    // pair up by memory position without landing transposed.
+    const bool fortran = is_fortran_only(arr);
+    PyArray_Descr* descr = PyArray_DescrFromType(NumpyType<T>::typenum);
+    if (!descr) return nullptr;
+    PyRef out = PyRef::steal(PyArray_Zeros(PyArray_NDIM(arr), PyArray_DIMS(arr), descr, fortran ? 1 : 0));
+    if (!out) return nullptr;
+    if (fortran ? !PyArray_IS_F_CONTIGUOUS(as_array(out)) : !is_c_contiguous(as_array(out))) {
+        PyErr_SetString(PyExc_ValueError, "Failed to get mutable slice from output array");
         return nullptr;
-    } else {
-        // A Fortran-ordered input gets a Fortran-ordered result, so elements
-        // pair up by memory position without landing transposed.
-        const bool fortran = is_fortran_only(arr);
-        PyArray_Descr* descr = PyArray_DescrFromType(NumpyType<T>::typenum);
-        if (!descr) return nullptr;
-        PyRef out = PyRef::steal(PyArray_Zeros(PyArray_NDIM(arr), PyArray_DIMS(arr), descr, fortran ? 1 : 0));
-        if (!out) return nullptr;
-        if (fortran ? !PyArray_IS_F_CONTIGUOUS(as_array(out)) : !is_c_contiguous(as_array(out))) {
-            PyErr_SetString(PyExc_ValueError, "Failed to get mutable slice from output array");
-            return nullptr;
-        }
-        PyArrayObject* source = arr;
-        PyRef staged;
-        if (!is_aligned_for<S>(arr)) {
-            staged = contiguous_copy(arr, NPY_KEEPORDER);
-            if (!staged) return nullptr;
-            source = as_array(staged);
-        }
-        const CastResult result = convert_slice<S, T>(read_run<S>(source), write_run<T>(as_array(out)), *config);
-        if (!result.ok()) {
-            raise_cast_error(result.error());
-            return nullptr;
-        }
-        return out.release();
     }
+    PyArrayObject* source = arr;
+    PyRef staged;
+    if (!is_aligned_for<S>(arr)) {
+        staged = contiguous_copy(arr, NPY_KEEPORDER);
+        if (!staged) return nullptr;
+        source = as_array(staged);
+    }
+    const CastResult result = convert_slice<S, T>(read_run<S>(source), write_run<T>(as_array(out)), *config);
+    if (!result.ok()) {
+        raise_cast_error(result.error());
+        return nullptr;
+    }
+    return out.release();
 }
 
 template <class S, class T>
@@ -135,13 +123,8 @@ PyObject* cast_into(PyArrayObject* arr, PyArrayObject* out, const CallModes& mod
         PyErr_SetString(PyExc_ValueError, "Output array must be contiguous and writeable");
         return nullptr;
     }
-    if constexpr (!family_built<S, T>) {
-        raise_not_built<S, T>();
-        return nullptr;
-    } else {
-        if (!run_into<S, T>(arr, out, *config)) return nullptr;
-        Py_RETURN_NONE;
-    }
+    if (!run_into<S, T>(arr, out, *config)) return nullptr;
+    Py_RETURN_NONE;
 }
 
 }  // namespace quellon::py
