@@ -25,6 +25,16 @@ def uniform(dtype, lo, hi):
     return lambda rng, n: rng.uniform(lo, hi, size=n).astype(dtype)
 
 
+def integral(dtype, lo, hi):
+    """Integral values, so that truncation and every rounding mode agree."""
+    return lambda rng, n: np.rint(rng.uniform(lo, hi, size=n)).astype(dtype)
+
+
+def via_float32(lo, hi):
+    """float64 values float32 holds, so one rounding and two roundings agree."""
+    return lambda rng, n: rng.uniform(lo, hi, size=n).astype(np.float32).astype(np.float64)
+
+
 def integers(dtype, lo, hi):
     return lambda rng, n: rng.integers(lo, hi, size=n, endpoint=True).astype(dtype)
 
@@ -54,7 +64,7 @@ CASES = [
     Case("f32->u8 (unchecked floor)", "float32", "uint8", "nearest-even", "clamp",
          uniform(np.float32, 0, 255), *astype(np.uint8), "astype (no rounding, no clamp)"),
     Case("f64->i32 nearest-even", "float64", "int32", "nearest-even", None,
-         uniform(np.float64, -2e9, 2e9), *astype(np.int32), "astype / copyto"),
+         integral(np.float64, -2e9, 2e9), *astype(np.int32), "astype / copyto"),
     Case("i32->u8 clamp", "int32", "uint8", "nearest-even", "clamp",
          integers(np.int32, -100, 400), *clip_chain(0, 255, np.uint8), "clip(a).astype"),
     Case("i64->i32 wrap", "int64", "int32", "nearest-even", "wrap",
@@ -66,7 +76,7 @@ CASES = [
     Case("f32->f16 nearest-even", "float32", "float16", "nearest-even", None,
          uniform(np.float32, -60000, 60000), *astype(np.float16), "astype / copyto"),
     Case("f64->f16 nearest-even", "float64", "float16", "nearest-even", None,
-         uniform(np.float64, -60000, 60000), *astype(np.float16), "astype / copyto"),
+         via_float32(-60000, 60000), *astype(np.float16), "astype / copyto"),
     Case("f16->f32", "float16", "float32", "nearest-even", None,
          uniform(np.float16, -60000, 60000), *astype(np.float32), "astype / copyto"),
     Case("f32->i16 towards-zero clamp", "float32", "int16", "towards-zero", "clamp",

@@ -54,7 +54,9 @@ PyObject* cast_alloc(PyArrayObject* arr, const CallModes& modes) {
     const bool fortran = is_fortran_only(arr);
     PyArray_Descr* descr = PyArray_DescrFromType(NumpyType<T>::typenum);
     if (!descr) return nullptr;
-    PyRef out = PyRef::steal(PyArray_Zeros(PyArray_NDIM(arr), PyArray_DIMS(arr), descr, fortran ? 1 : 0));
+    // Every element is written on success and the array is dropped on failure,
+    // so zero-filling it first would only cost time.
+    PyRef out = PyRef::steal(PyArray_Empty(PyArray_NDIM(arr), PyArray_DIMS(arr), descr, fortran ? 1 : 0));
     if (!out) return nullptr;
     if (fortran ? !PyArray_IS_F_CONTIGUOUS(as_array(out)) : !is_c_contiguous(as_array(out))) {
         PyErr_SetString(PyExc_ValueError, "Failed to get mutable slice from output array");

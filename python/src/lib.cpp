@@ -73,9 +73,47 @@ std::optional<CallModes> modes_arguments(PyObject* rounding, PyObject* out_of_ra
     return CallModes{rounding_mode.value(), out_of_range_mode, map_entries == Py_None ? nullptr : map_entries};
 }
 
+// The name NumPy gives a built-in numeric descriptor, read off the
+// descriptor itself: the `name` property is computed in Python and costs
+// more than a whole small cast.
+std::optional<std::string_view> builtin_dtype_name(PyArray_Descr* descr) {
+    const int typenum = descr->type_num;
+    const bool integer = PyTypeNum_ISINTEGER(typenum);
+    if (!integer && typenum != NPY_HALF && typenum != NPY_FLOAT && typenum != NPY_DOUBLE) return std::nullopt;
+    // A descriptor whose scalar type is not the built-in one is named after
+    // that type; leave it to the slow path.
+    PyRef builtin = PyRef::steal(reinterpret_cast<PyObject*>(PyArray_DescrFromType(typenum)));
+    if (!builtin) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    if (reinterpret_cast<PyArray_Descr*>(builtin.get())->typeobj != descr->typeobj) return std::nullopt;
+    std::optional<std::string_view> name;
+    const auto find = [&](auto tag) {
+        using T = typename decltype(tag)::type;
+        if constexpr (std::is_integral_v<T>) {
+            if (integer && PyTypeNum_ISSIGNED(typenum) == std::is_signed_v<T> &&
+                PyDataType_ELSIZE(descr) == static_cast<npy_intp>(sizeof(T))) {
+                name = dtype_key<T>;
+            }
+        } else if (NumpyType<T>::typenum == typenum) {
+            name = dtype_key<T>;
+        }
+    };
+    [&]<class... Ts>(TypeList<Ts...>) { (find(TypeTag<Ts>{}), ...); }(ElementTypes{});
+    return name;
+}
+
 // The dtype key of an array from its dtype's name; byte order is not part
 // of the name, so a byte-swapped array gets a key and is refused later.
 std::optional<std::string> array_dtype_key(PyObject* array) {
+    // A plain ndarray's dtype attribute is its descriptor; a subclass may
+    // override it, so it is asked in full.
+    if (PyArray_CheckExact(array)) {
+        if (auto name = builtin_dtype_name(PyArray_DESCR(reinterpret_cast<PyArrayObject*>(array)))) {
+            return std::string(*name);
+        }
+    }
     PyRef dtype = PyRef::steal(PyObject_GetAttrString(array, "dtype"));
     if (!dtype) return std::nullopt;
     PyRef name = PyRef::steal(PyObject_GetAttrString(dtype.get(), "name"));
