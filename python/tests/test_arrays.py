@@ -181,3 +181,24 @@ def test_overlapping_buffers_read_the_input_first():
     window = wide[2:].view(np.int8)[:8]
     cast_array_into(wide[:8], window, **NE)
     assert window.tolist() == expected
+
+
+def test_dtype_attribute_reads_of_subclasses_are_honoured():
+    class Broken(np.ndarray):
+        @property
+        def dtype(self):
+            raise KeyError("no dtype here")
+
+    a = np.arange(3, dtype=np.int32).view(Broken)
+    with pytest.raises(KeyError, match="no dtype here"):
+        cast_array(a, target_dtype="int8", **NE)
+
+    class Renamed(np.ndarray):
+        @property
+        def dtype(self):
+            return np.dtype(np.float64)
+
+    # the key comes from the reported name; the element check then refuses the int32 buffer
+    b = np.arange(3, dtype=np.int32).view(Renamed)
+    with pytest.raises(TypeError, match=r"^'\S*Renamed' object cannot be converted to '"):
+        cast_array(b, target_dtype="int8", **NE)

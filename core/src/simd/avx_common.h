@@ -6,6 +6,8 @@
 
 #include <immintrin.h>
 
+#include <cmath>
+
 #include <type_traits>
 
 #include "scalar_steps.h"
@@ -90,13 +92,58 @@ StepError f64_to_i32_check_block(const double* in, std::int32_t* out, RoundingMo
     return std::nullopt;
 }
 
+// Four blocks at a time when the four are clean: one combined test, then
+// four stores. A group that holds a failure goes through its blocks one by
+// one, which report and store exactly as the single-block loop would.
+constexpr std::size_t kI32Group = 4;
+
+template <class GroupFn, class BlockFn, class One>
+CastResult run_i32_groups(std::span<const double> src, std::span<std::int32_t> dst, GroupFn&& group, BlockFn&& block,
+                          One&& one) {
+    const std::size_t n = std::min(src.size(), dst.size());
+    const double* in = src.data();
+    std::int32_t* out = dst.data();
+    std::size_t i = 0;
+    for (; i + kI32Group * kI32Block <= n; i += kI32Group * kI32Block) {
+        if (group(in + i, out + i)) continue;
+        for (std::size_t k = 0; k < kI32Group; ++k) {
+            if (StepError e = block(in + i + k * kI32Block, out + i + k * kI32Block)) return *e;
+        }
+    }
+    return run_blocks<kI32Block>(src.subspan(i, n - i), dst.subspan(i, n - i), block, one);
+}
+
+// Converts four blocks when every lane lands inside int32; false, with
+// nothing stored, otherwise. The conversion gives INT32_MIN for NaN and for
+// anything beyond int32, so a group without that value is clean; a group
+// holding a genuine -2147483648 merely takes the block-by-block path.
+template <int Imm>
+bool f64_to_i32_group(const double* in, std::int32_t* out) {
+    __m128i q[kI32Group];
+    __m128i flagged = _mm_setzero_si128();
+    const __m128i indefinite = _mm_set1_epi32(std::numeric_limits<std::int32_t>::min());
+    for (std::size_t k = 0; k < kI32Group; ++k) {
+        const __m256d v = _mm256_loadu_pd(in + k * kI32Block);
+        // The conversion itself rounds to nearest even under the default
+        // rounding control, which this module never changes.
+        q[k] = _mm256_cvtpd_epi32(Imm == (_MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC) ? v : _mm256_round_pd(v, Imm));
+        flagged = _mm_or_si128(flagged, _mm_cmpeq_epi32(q[k], indefinite));
+    }
+    if (!_mm_testz_si128(flagged, flagged)) return false;
+    for (std::size_t k = 0; k < kI32Group; ++k) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k * kI32Block), q[k]);
+    }
+    return true;
+}
+
 template <class One>
 CastResult f64_to_i32_clamp_run(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode,
                                 One&& one) {
     return with_round_imm(
         mode,
         [&](auto imm) {
-            return run_blocks<kI32Block>(src, dst, f64_to_i32_clamp_block<decltype(imm)::value>, one);
+            constexpr int kImm = decltype(imm)::value;
+            return run_i32_groups(src, dst, f64_to_i32_group<kImm>, f64_to_i32_clamp_block<kImm>, one);
         },
         [&] { return run_all_scalar(src, dst, one); });
 }
@@ -106,30 +153,47 @@ inline CastResult f64_to_i32_check_run(std::span<const double> src, std::span<st
     return with_round_imm(
         mode,
         [&](auto imm) {
+            constexpr int kImm = decltype(imm)::value;
             const auto block = [mode](const double* in, std::int32_t* out) {
-                return f64_to_i32_check_block<decltype(imm)::value>(in, out, mode);
+                return f64_to_i32_check_block<kImm>(in, out, mode);
             };
-            return run_blocks<kI32Block>(src, dst, block, one);
+            return run_i32_groups(src, dst, f64_to_i32_group<kImm>, block, one);
         },
         [&] { return run_all_scalar(src, dst, one); });
 }
 
-inline void f64_to_f32_block(const double* in, float* out) {
-    _mm_storeu_ps(out, _mm256_cvtpd_ps(_mm256_loadu_pd(in)));
+// The smallest magnitude that rounds to a float32 infinity: halfway between
+// the largest float32 and 2^128, where the tie goes to the even 2^128.
+inline constexpr double kF32OverflowThreshold = 0x1.ffffffp+127;
+
+// Converts one block and notes in `reach` the lanes whose magnitude may have
+// overflowed (infinities included), so that the stored results need a scan
+// only when some lane did.
+inline void f64_to_f32_block(const double* in, float* out, __m256d& reach) {
+    const __m256d v = _mm256_loadu_pd(in);
+    const __m256d magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), v);
+    reach = _mm256_or_pd(reach, _mm256_cmp_pd(magnitude, _mm256_set1_pd(kF32OverflowThreshold), _CMP_GE_OQ));
+    _mm_storeu_ps(out, _mm256_cvtpd_ps(v));
 }
 
-// Converts the whole run without a branch on the values; overflow to
-// infinity is looked for afterwards.
-inline void f64_to_f32_convert(const double* in, float* out, std::size_t n) {
+// Converts the whole run without a branch on the values; returns whether an
+// input was large enough to overflow, which the caller then looks for.
+inline bool f64_to_f32_convert(const double* in, float* out, std::size_t n) {
+    __m256d reach = _mm256_setzero_pd();
     std::size_t i = 0;
     for (; i + kF64ToF32Unrolled <= n; i += kF64ToF32Unrolled) {
-        f64_to_f32_block(in + i, out + i);
-        f64_to_f32_block(in + i + kF64ToF32Block, out + i + kF64ToF32Block);
-        f64_to_f32_block(in + i + 2 * kF64ToF32Block, out + i + 2 * kF64ToF32Block);
-        f64_to_f32_block(in + i + 3 * kF64ToF32Block, out + i + 3 * kF64ToF32Block);
+        f64_to_f32_block(in + i, out + i, reach);
+        f64_to_f32_block(in + i + kF64ToF32Block, out + i + kF64ToF32Block, reach);
+        f64_to_f32_block(in + i + 2 * kF64ToF32Block, out + i + 2 * kF64ToF32Block, reach);
+        f64_to_f32_block(in + i + 3 * kF64ToF32Block, out + i + 3 * kF64ToF32Block, reach);
     }
-    for (; i + kF64ToF32Block <= n; i += kF64ToF32Block) f64_to_f32_block(in + i, out + i);
-    for (; i < n; ++i) out[i] = static_cast<float>(in[i]);
+    for (; i + kF64ToF32Block <= n; i += kF64ToF32Block) f64_to_f32_block(in + i, out + i, reach);
+    bool tail_reach = false;
+    for (; i < n; ++i) {
+        out[i] = static_cast<float>(in[i]);
+        tail_reach |= !(std::fabs(in[i]) < kF32OverflowThreshold) && in[i] == in[i];
+    }
+    return tail_reach || any_lane(reach);
 }
 
 }  // namespace

@@ -74,11 +74,11 @@ CastResult f64_to_i32_check(std::span<const double> src, std::span<std::int32_t>
     return f64_to_i32_check_run(src, dst, mode);
 }
 
-// Element-by-element scan after the conversion.
+// Element-by-element scan after the conversion, when an input was large enough.
 CastResult f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool check) {
     const std::size_t n = std::min(src.size(), dst.size());
-    f64_to_f32_convert(src.data(), dst.data(), n);
-    return check ? scan_f32_overflow(src.data(), dst.data(), 0, n) : CastResult(Ok{});
+    const bool may_overflow = f64_to_f32_convert(src.data(), dst.data(), n);
+    return check && may_overflow ? scan_f32_overflow(src.data(), dst.data(), 0, n) : CastResult(Ok{});
 }
 
 }  // namespace quellon::simd::avx

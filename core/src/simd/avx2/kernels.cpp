@@ -106,8 +106,8 @@ CastResult f64_to_i32_check(std::span<const double> src, std::span<std::int32_t>
 
 CastResult f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool check) {
     const std::size_t n = std::min(src.size(), dst.size());
-    f64_to_f32_convert(src.data(), dst.data(), n);
-    return check ? scan_overflow_groups(src.data(), dst.data(), n) : CastResult(Ok{});
+    const bool may_overflow = f64_to_f32_convert(src.data(), dst.data(), n);
+    return check && may_overflow ? scan_overflow_groups(src.data(), dst.data(), n) : CastResult(Ok{});
 }
 
 }  // namespace quellon::simd::avx2
