@@ -1,7 +1,7 @@
 # The two set-up commands: `make demo` and `make test` (see README.md).
 SHELL := /bin/bash
 
-.PHONY: setup demo test bench clean
+.PHONY: setup demo test test-exhaustive bench clean
 
 setup:
 	bash scripts/setup.sh
@@ -11,6 +11,9 @@ demo: setup
 
 test:
 	bash scripts/test.sh
+
+test-exhaustive:
+	bash scripts/test_exhaustive.sh
 
 bench: setup
 	.venv/py312/bin/python -m pip install -q -r requirements/bench.txt
