@@ -9,7 +9,7 @@ export PATH="$PWD/$VENV_MAIN/bin:$PATH"
 echo "== C++ core tests"
 cmake -S . -B build/cpp-tests -G Ninja -DQUELLON_BUILD_PYTHON=OFF -DQUELLON_BUILD_TESTS=ON >/dev/null
 cmake --build build/cpp-tests -j2
-ctest --test-dir build/cpp-tests --output-on-failure -j2
+ctest --test-dir build/cpp-tests --output-on-failure --no-tests=error -j2
 
 for venv in "$VENV_MAIN" "$VENV_NP1" "$VENV_313"; do
   [ -x "$venv/bin/python" ] || continue
