@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <limits>
 #include <type_traits>
 
@@ -40,6 +41,36 @@ F apply_rounding_mode(F nearest, double exact, RoundingMode mode) {
             break;
     }
     return nearest;
+}
+
+// The same for a mode fixed at compile time and a float32 or float64
+// result, without branches so that a loop over a run vectorises. A step is
+// one unit of the bit pattern: up in magnitude for a step away from zero.
+// The zero of the wrong sign never needs a step (the nearest result keeps
+// the sign of `exact`), and NaN compares false everywhere and stays.
+template <RoundingMode M, class F>
+    requires std::is_floating_point_v<F>
+F round_nearest_to_mode(F nearest, double exact) {
+    using Bits = typename FloatFormat<F>::Bits;
+    const double d = nearest;
+    const Bits bits = float_to_bits(nearest);
+    const bool negative = (bits & FloatFormat<F>::sign_mask) != 0;
+    const auto step = [&](bool up) {
+        return float_from_bits<F>(static_cast<Bits>(up != negative ? bits + 1 : bits - 1));
+    };
+    if constexpr (M == RoundingMode::NearestEven) {
+        return nearest;
+    } else if constexpr (M == RoundingMode::TowardsZero) {
+        return std::fabs(d) > std::fabs(exact) ? float_from_bits<F>(static_cast<Bits>(bits - 1)) : nearest;
+    } else if constexpr (M == RoundingMode::TowardsPositive) {
+        return d < exact ? step(true) : nearest;
+    } else if constexpr (M == RoundingMode::TowardsNegative) {
+        return d > exact ? step(false) : nearest;
+    } else {
+        const F other = step(exact > d);
+        const double t = other;
+        return (d + t) / 2 == exact && std::fabs(t) > std::fabs(d) ? other : nearest;
+    }
 }
 
 }  // namespace quellon

@@ -14,7 +14,9 @@
 #include "float_bits.h"
 #include "float_widening.h"
 #include "int_to_int.h"
+#include "rounding_dispatch.h"
 #include "simd/kernels.h"
+#include "straight_loops.h"
 
 namespace quellon {
 
@@ -83,6 +85,10 @@ void float_nearest_block(const S* in, T* out, std::size_t m) {
 
 template <FloatElement S, FloatElement T>
 void widen_run(const S* in, T* out, std::size_t n) {
+    if constexpr (!std::is_same_v<S, Float16>) {
+        map_run(in, out, n, [](S x) { return static_cast<T>(x); });
+        return;
+    }
     for (std::size_t start = 0; start < n; start += kFloatBlock) {
         float_nearest_block(in + start, out + start, std::min(kFloatBlock, n - start));
     }
@@ -96,14 +102,32 @@ CastResult narrow_run(const S* in, T* out, std::size_t n, RoundingMode mode, boo
         const std::size_t m = std::min(kFloatBlock, n - start);
         const S* block_in = in + start;
         T block[kFloatBlock];
-        float_nearest_block(block_in, block, m);
-        if (mode != RoundingMode::NearestEven) {
-            for (std::size_t j = 0; j < m; ++j) {
-                if (!is_nan_value(block_in[j])) block[j] = apply_rounding_mode(block[j], to_float64(block_in[j]), mode);
+        if constexpr (std::is_same_v<T, Float16>) {
+            float_nearest_block(block_in, block, m);
+            if (mode != RoundingMode::NearestEven) {
+                for (std::size_t j = 0; j < m; ++j) {
+                    if (!is_nan_value(block_in[j])) {
+                        block[j] = apply_rounding_mode(block[j], to_float64(block_in[j]), mode);
+                    }
+                }
             }
+        } else {
+            with_rounding_mode(mode, [&](auto fixed) {
+                map_run(block_in, block, m, [](S x) {
+                    return round_nearest_to_mode<decltype(fixed)::value>(static_cast<T>(x), static_cast<double>(x));
+                });
+            });
         }
         std::size_t stored = m;
+        // A vectorised test of the whole block first; the element search
+        // runs only for a block that holds an overflow.
+        unsigned overflowed = 0;
         if (check) {
+            for (std::size_t j = 0; j < m; ++j) {
+                overflowed |= static_cast<unsigned>(is_inf_value(block[j]) & !is_inf_value(block_in[j]));
+            }
+        }
+        if (overflowed != 0) {
             for (std::size_t j = 0; j < m; ++j) {
                 if (is_inf_value(block[j]) && !is_inf_value(block_in[j])) {
                     stored = j;

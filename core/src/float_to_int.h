@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -13,6 +14,7 @@
 #include "float_widening.h"
 #include "rounding_dispatch.h"
 #include "simd/kernels.h"
+#include "straight_loops.h"
 
 namespace quellon {
 
@@ -161,6 +163,59 @@ CastResult convert_straight(const S* in, T* out, std::size_t n, Convert convert)
     return Ok{};
 }
 
+// float and double sources whose target maximum they hold exactly: their
+// bounds are the target's own, every rounded value inside them converts
+// directly, and the checked and clamped loops vectorise.
+template <FloatElement F, IntegerElement I>
+constexpr bool holds_int_maximum() {
+    if constexpr (std::is_same_v<F, Float16>) {
+        return false;
+    } else {
+        return static_cast<long double>(static_cast<F>(std::numeric_limits<I>::max())) ==
+               static_cast<long double>(std::numeric_limits<I>::max());
+    }
+}
+
+template <FloatElement F, IntegerElement I>
+inline constexpr bool float_to_int_straight = holds_int_maximum<F, I>();
+
+// An integral value inside I's range as I. Narrow targets go through int32,
+// which the vector conversion instructions produce directly.
+template <IntegerElement I, class F>
+I integral_to_int(F r) {
+    if constexpr (sizeof(I) < sizeof(std::int32_t) || std::is_same_v<I, std::int32_t>) {
+        return static_cast<I>(static_cast<std::int32_t>(r));
+    } else {
+        return static_cast<I>(r);
+    }
+}
+
+template <FloatElement F, IntegerElement I, class Mode>
+CastResult float_to_int_straight_run(const F* in, I* out, std::size_t n, Mode mode, bool clamp) {
+    static constexpr F lo = static_cast<F>(std::numeric_limits<I>::min());
+    static constexpr F hi = static_cast<F>(std::numeric_limits<I>::max());
+    const auto rounded = [mode](F x) { return CastFloat<F>::round_with_mode(x, mode); };
+    if (clamp) {
+        const std::size_t failed = map_run_until(
+            in, out, n, [](F x) { return x != x; },
+            [rounded](F x) { return integral_to_int<I>(std::min(std::max(rounded(x), lo), hi)); });
+        if (failed < n) return CastError::not_castable(in[failed]);
+        return Ok{};
+    }
+    const std::size_t failed = map_run_until(
+        in, out, n,
+        [rounded](F x) {
+            const F r = rounded(x);
+            return !((r >= lo) & (r <= hi));
+        },
+        [rounded](F x) { return integral_to_int<I>(rounded(x)); });
+    if (failed < n) {
+        if (in[failed] != in[failed]) return CastError::not_castable(in[failed]);
+        return CastError::out_of_range(rounded(in[failed]), lo, hi);
+    }
+    return Ok{};
+}
+
 template <FloatElement F, IntegerElement I>
 CastResult convert_slice_float_to_int(std::span<const F> src, std::span<I> dst, const CastConfig<F, I>& config) {
     const std::size_t n = run_length(src, dst);
@@ -177,6 +232,11 @@ CastResult convert_slice_float_to_int(std::span<const F> src, std::span<I> dst, 
         return *done;
     }
     return with_rounding_mode(rounding, [&](auto mode) -> CastResult {
+        if constexpr (float_to_int_straight<F, I>) {
+            if (range_mode != OutOfRangeMode::Wrap) {
+                return float_to_int_straight_run(src.data(), dst.data(), n, mode, range_mode.has_value());
+            }
+        }
         if (!range_mode) {
             return convert_straight(src.data(), dst.data(), n,
                                     [mode, &bounds](F x, I& out) { return float_to_int_checked(x, out, mode, bounds); });

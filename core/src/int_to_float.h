@@ -12,6 +12,8 @@
 #include "element_loop.h"
 #include "float16_impls.h"
 #include "float_bits.h"
+#include "rounding_dispatch.h"
+#include "straight_loops.h"
 
 namespace quellon {
 
@@ -90,9 +92,13 @@ CastResult convert_slice_int_to_float(std::span<const S> src, std::span<F> dst, 
             int_to_float16_block(in + start, out + start, std::min(kIntToFloat16Block, n - start), mode);
         }
     } else if (int_to_float_ignores_mode<S, F> || mode == RoundingMode::NearestEven) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<F>(in[i]);
+        map_run(in, out, n, [](S v) { return static_cast<F>(v); });
     } else {
-        for (std::size_t i = 0; i < n; ++i) out[i] = int_to_float_element<S, F>(in[i], mode);
+        with_rounding_mode(mode, [&](auto fixed) {
+            map_run(in, out, n, [](S v) {
+                return round_nearest_to_mode<decltype(fixed)::value>(static_cast<F>(v), static_cast<double>(v));
+            });
+        });
     }
     return Ok{};
 }

@@ -7,6 +7,7 @@
 
 #include "cast_config.h"
 #include "element_loop.h"
+#include "straight_loops.h"
 
 namespace quellon {
 
@@ -71,22 +72,20 @@ CastResult convert_slice_int_to_int(std::span<const S> src, std::span<T> dst, co
 
     const S* in = src.data();
     T* out = dst.data();
+    const auto convert = [](S v) { return static_cast<T>(v); };
     if constexpr (std::is_same_v<S, T>) {
         copy_bits(src, dst, n);
     } else if constexpr (Range::exact) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<T>(in[i]);
+        map_run(in, out, n, convert);
     } else if (!mode) {
-        for (std::size_t i = 0; i < n; ++i) {
-            const S v = in[i];
-            if (!Range::contains(v)) return Range::error(v);
-            out[i] = static_cast<T>(v);
-        }
+        const std::size_t failed = map_run_until(in, out, n, [](S v) { return !Range::contains(v); }, convert);
+        if (failed < n) return Range::error(in[failed]);
     } else if (*mode == OutOfRangeMode::Clamp) {
-        for (std::size_t i = 0; i < n; ++i) out[i] = Range::clamp(in[i]);
+        map_run(in, out, n, [](S v) { return Range::clamp(v); });
     } else if constexpr (sizeof(S) == sizeof(T)) {
         copy_bits(src, dst, n);
     } else {
-        for (std::size_t i = 0; i < n; ++i) out[i] = wrap_int<S, T>(in[i]);
+        map_run(in, out, n, [](S v) { return wrap_int<S, T>(v); });
     }
     return Ok{};
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+
+namespace quellon {
+
+// Whole-run loops that the compiler vectorises. Each is built twice, for
+// AVX2 and for the x86-64 baseline, and the copy the processor supports is
+// chosen when the module loads. Both copies compute the same values; only
+// the vector width differs.
+#define QUELLON_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+
+template <class S, class T, class Op>
+QUELLON_VECTOR_CLONES void map_run(const S* in, T* out, std::size_t n, Op op) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = op(in[i]);
+}
+
+inline constexpr std::size_t kCheckedBlock = 256;
+
+// map_run for conversions that can fail: each block is first tested as a
+// whole (a vectorised reduction) and then converted straight; a block that
+// holds a failing element is converted element by element up to it.
+// Returns the index of the first failing element, or n.
+template <class S, class T, class Fails, class Op>
+QUELLON_VECTOR_CLONES std::size_t map_run_until(const S* in, T* out, std::size_t n, Fails fails, Op op) {
+    for (std::size_t start = 0; start < n; start += kCheckedBlock) {
+        const std::size_t end = n - start < kCheckedBlock ? n : start + kCheckedBlock;
+        unsigned any = 0;  // an integer reduction: a bool one keeps the loop scalar
+        for (std::size_t i = start; i < end; ++i) any |= static_cast<unsigned>(fails(in[i]));
+        if (!any) {
+            for (std::size_t i = start; i < end; ++i) out[i] = op(in[i]);
+            continue;
+        }
+        for (std::size_t i = start; i < end; ++i) {
+            if (fails(in[i])) return i;
+            out[i] = op(in[i]);
+        }
+    }
+    return n;
+}
+
+}  // namespace quellon
