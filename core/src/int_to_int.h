@@ -7,6 +7,7 @@
 
 #include "cast_config.h"
 #include "element_loop.h"
+#include "simd/kernels.h"
 #include "straight_loops.h"
 
 namespace quellon {
@@ -81,6 +82,9 @@ CastResult convert_slice_int_to_int(std::span<const S> src, std::span<T> dst, co
         const std::size_t failed = map_run_until(in, out, n, [](S v) { return !Range::contains(v); }, convert);
         if (failed < n) return Range::error(in[failed]);
     } else if (*mode == OutOfRangeMode::Clamp) {
+        if constexpr (std::is_same_v<S, std::int32_t> && std::is_same_v<T, std::uint8_t>) {
+            if (try_i32_to_u8_clamp(src.first(n), dst.first(n))) return Ok{};
+        }
         map_run(in, out, n, [](S v) { return Range::clamp(v); });
     } else if constexpr (sizeof(S) == sizeof(T)) {
         copy_bits(src, dst, n);

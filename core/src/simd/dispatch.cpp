@@ -68,4 +68,10 @@ KernelResult try_f64_to_f32_nearest(std::span<const double> src, std::span<float
                                          dst, check);
 }
 
+bool try_i32_to_u8_clamp(std::span<const std::int32_t> src, std::span<std::uint8_t> dst) {
+    if (active_tier() != KernelTier::Avx2) return false;
+    simd::avx2::i32_to_u8_clamp(src, dst);
+    return true;
+}
+
 }  // namespace quellon

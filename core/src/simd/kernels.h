@@ -21,5 +21,8 @@ KernelResult try_f64_to_i32_clamp(std::span<const double> src, std::span<std::in
 KernelResult try_f64_to_i32_check(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 // check: report the first finite value that overflowed to an infinity.
 KernelResult try_f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool check);
+// Saturating int32 to uint8: true when converted, false (nothing written)
+// on processors without the AVX2 tier.
+bool try_i32_to_u8_clamp(std::span<const std::int32_t> src, std::span<std::uint8_t> dst);
 
 }  // namespace quellon

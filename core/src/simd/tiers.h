@@ -19,6 +19,9 @@ CastResult f64_to_u8_clamp(std::span<const double> src, std::span<std::uint8_t> 
 CastResult f64_to_i32_clamp(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 CastResult f64_to_i32_check(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 CastResult f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool check);
+// Saturating int32 to uint8; never fails. Only this tier has it: the
+// family's own loop serves the other processors.
+void i32_to_u8_clamp(std::span<const std::int32_t> src, std::span<std::uint8_t> dst);
 }  // namespace quellon::simd::avx2
 
 namespace quellon::simd::avx {

@@ -85,7 +85,37 @@ CastResult scan_overflow_groups(const double* in, const float* out, std::size_t 
     return scan_f32_overflow(in, out, i, n);
 }
 
+// 32 results per 32-byte store.
+constexpr std::size_t kI32ToU8Block = 32;
+
+inline std::uint8_t clamp_i32_to_u8(std::int32_t v) {
+    return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// Saturating packs clamp exactly: int32 to int16, then int16 to [0, 255].
+// They work within 128-bit halves, leaving 4-byte groups in the order
+// a0 b0 c0 d0 | a1 b1 c1 d1, which the permute puts back in index order.
+inline __m256i pack_i32_to_u8(const std::int32_t* in) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 8));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 16));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 24));
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
+    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
 }  // namespace
+
+void i32_to_u8_clamp(std::span<const std::int32_t> src, std::span<std::uint8_t> dst) {
+    const std::size_t n = std::min(src.size(), dst.size());
+    const std::int32_t* in = src.data();
+    std::uint8_t* out = dst.data();
+    std::size_t i = 0;
+    for (; i + kI32ToU8Block <= n; i += kI32ToU8Block) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), pack_i32_to_u8(in + i));
+    }
+    for (; i < n; ++i) out[i] = clamp_i32_to_u8(in[i]);
+}
 
 CastResult f32_to_u8_clamp(std::span<const float> src, std::span<std::uint8_t> dst, RoundingMode mode) {
     return u8_clamp_run(src, dst, mode);
