@@ -50,27 +50,31 @@ std::optional<std::string_view> str_argument(PyObject* obj, const char* name) {
     return std::string_view(text, static_cast<std::size_t>(size));
 }
 
-// rounding_mode, out_of_range_mode and scalar_map_entries, in that order.
-std::optional<CallModes> modes_arguments(PyObject* rounding, PyObject* out_of_range, PyObject* map_entries) {
-    std::optional<std::string_view> rounding_text = str_argument(rounding, "rounding_mode");
-    if (!rounding_text) return std::nullopt;
-    Result<RoundingMode, std::string> rounding_mode = parse_rounding_mode(*rounding_text);
-    if (!rounding_mode) {
-        raise_text(PyExc_ValueError, rounding_mode.error());
+// A mode argument: a str whose text names a mode; a text that names none is
+// a ValueError, which is no argument-conversion error and has no prefix.
+template <class Mode>
+std::optional<Mode> mode_argument(PyObject* obj, const char* name,
+                                  Result<Mode, std::string> (*parse)(std::string_view)) {
+    std::optional<std::string_view> text = str_argument(obj, name);
+    if (!text) return std::nullopt;
+    Result<Mode, std::string> parsed = parse(*text);
+    if (!parsed) {
+        raise_text(PyExc_ValueError, parsed.error());
         return std::nullopt;
     }
+    return parsed.value();
+}
+
+// rounding_mode, out_of_range_mode and scalar_map_entries, in that order.
+std::optional<CallModes> modes_arguments(PyObject* rounding, PyObject* out_of_range, PyObject* map_entries) {
+    std::optional<RoundingMode> rounding_mode = mode_argument(rounding, "rounding_mode", parse_rounding_mode);
+    if (!rounding_mode) return std::nullopt;
     OptionalOutOfRange out_of_range_mode;
     if (out_of_range && out_of_range != Py_None) {
-        std::optional<std::string_view> text = str_argument(out_of_range, "out_of_range_mode");
-        if (!text) return std::nullopt;
-        Result<OutOfRangeMode, std::string> parsed = parse_out_of_range_mode(*text);
-        if (!parsed) {
-            raise_text(PyExc_ValueError, parsed.error());
-            return std::nullopt;
-        }
-        out_of_range_mode = parsed.value();
+        out_of_range_mode = mode_argument(out_of_range, "out_of_range_mode", parse_out_of_range_mode);
+        if (!out_of_range_mode) return std::nullopt;
     }
-    return CallModes{rounding_mode.value(), out_of_range_mode, map_entries == Py_None ? nullptr : map_entries};
+    return CallModes{*rounding_mode, out_of_range_mode, map_entries == Py_None ? nullptr : map_entries};
 }
 
 // The name NumPy gives a built-in numeric descriptor, read off the
