@@ -26,7 +26,7 @@ bool visit_element_type(std::string_view key, F&& f) {
 }
 
 inline void raise_unsupported(const char* which, std::string_view key) {
-    PyObject* text = PyUnicode_DecodeUTF8(key.data(), static_cast<Py_ssize_t>(key.size()), "replace");
+    PyObject* text = PyUnicode_DecodeUTF8(key.data(), static_cast<Py_ssize_t>(key.size()), "surrogatepass");
     if (!text) return;
     PyErr_Format(PyExc_TypeError, "Unsupported %s dtype: %U", which, text);
     Py_DECREF(text);

@@ -13,9 +13,10 @@ inline constexpr const char* kAnyArrayKind = "ndarray";
 inline constexpr const char* kStrKind = "str";
 inline constexpr const char* kTypedArrayKind = "ndarray of native element type";
 
-// Raises `type` with a message that may hold any bytes, NULs included.
+// Raises `type` with a message that may hold NULs and the surrogatepass
+// bytes of a lone surrogate the caller wrote.
 inline void raise_text(PyObject* type, std::string_view text) {
-    PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    PyObject* message = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
     if (!message) return;
     PyErr_SetObject(type, message);
     Py_DECREF(message);

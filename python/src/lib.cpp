@@ -38,16 +38,29 @@ PyArrayObject* array_argument(PyObject* obj, const char* name) {
     return reinterpret_cast<PyArrayObject*>(obj);
 }
 
-// The text of a str argument; the view lives as long as the object.
-std::optional<std::string_view> str_argument(PyObject* obj, const char* name) {
+// The UTF-8 bytes of a str argument. A lone surrogate has no UTF-8 form; it
+// is carried as its surrogatepass bytes, which match no key and come back
+// unchanged in a message, and are owned by `holder`.
+struct Text {
+    PyRef holder;
+    std::string_view bytes;
+};
+
+std::optional<Text> str_argument(PyObject* obj, const char* name) {
     if (!PyUnicode_Check(obj)) {
         raise_type_mismatch(obj, kStrKind, name);
         return std::nullopt;
     }
     Py_ssize_t size = 0;
-    const char* text = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (!text) return std::nullopt;
-    return std::string_view(text, static_cast<std::size_t>(size));
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &size)) {
+        return Text{PyRef(), std::string_view(utf8, static_cast<std::size_t>(size))};
+    }
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return std::nullopt;
+    PyErr_Clear();
+    PyRef bytes = PyRef::steal(PyUnicode_AsEncodedString(obj, "utf-8", "surrogatepass"));
+    if (!bytes) return std::nullopt;
+    const std::string_view view(PyBytes_AS_STRING(bytes.get()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.get())));
+    return Text{std::move(bytes), view};
 }
 
 // A mode argument: a str whose text names a mode; a text that names none is
@@ -55,9 +68,9 @@ std::optional<std::string_view> str_argument(PyObject* obj, const char* name) {
 template <class Mode>
 std::optional<Mode> mode_argument(PyObject* obj, const char* name,
                                   Result<Mode, std::string> (*parse)(std::string_view)) {
-    std::optional<std::string_view> text = str_argument(obj, name);
+    std::optional<Text> text = str_argument(obj, name);
     if (!text) return std::nullopt;
-    Result<Mode, std::string> parsed = parse(*text);
+    Result<Mode, std::string> parsed = parse(text->bytes);
     if (!parsed) {
         raise_text(PyExc_ValueError, parsed.error());
         return std::nullopt;
@@ -140,14 +153,14 @@ PyObject* cast_array(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     if (!bind_arguments(kCastArraySignature, args, nargs, kwnames, slot)) return nullptr;
     PyArrayObject* arr = array_argument(slot[0], "arr");
     if (!arr) return nullptr;
-    std::optional<std::string_view> target = str_argument(slot[1], "target_dtype");
+    std::optional<Text> target = str_argument(slot[1], "target_dtype");
     if (!target) return nullptr;
     std::optional<CallModes> modes = modes_arguments(slot[2], slot[3], slot[4]);
     if (!modes) return nullptr;
 
     std::optional<std::string> source = array_dtype_key(slot[0]);
     if (!source) return nullptr;
-    return dispatch_alloc(arr, *source, *target, *modes);
+    return dispatch_alloc(arr, *source, target->bytes, *modes);
 }
 
 PyObject* cast_array_into(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -144,3 +144,20 @@ def test_texts_with_odd_characters_are_reported_as_written():
     assert str(info.value) == "Unknown rounding mode: nearest-even\x00!"
     with pytest.raises(TypeError, match="^Unsupported target dtype: int8 $"):
         cast_array(A, target_dtype="int8 ", rounding_mode="nearest-even")
+
+
+def test_lone_surrogates_are_texts_like_any_other():
+    with pytest.raises(ValueError) as info:
+        cast_array(A, target_dtype="int8", rounding_mode="near\ud800")
+    assert str(info.value) == "Unknown rounding mode: near\ud800"
+    with pytest.raises(ValueError) as info:
+        cast_array(A, target_dtype="int8", rounding_mode="nearest-even", out_of_range_mode="\udfff")
+    assert str(info.value) == "Unknown out_of_range mode: \udfff"
+    with pytest.raises(TypeError) as info:
+        cast_array(A, target_dtype="int\ud800", rounding_mode="nearest-even")
+    assert str(info.value) == "Unsupported target dtype: int\ud800"
+    # the dtype of the array is named before the target text is looked at
+    with pytest.raises(TypeError, match="^Unsupported numpy dtype: bool$"):
+        cast_array(np.zeros(2, bool), target_dtype="\ud800", rounding_mode="nearest-even")
+    with pytest.raises(TypeError, match="unexpected keyword argument"):
+        cast_array(A, target_dtype="int8", rounding_mode="nearest-even", **{"\ud800": 1})
