@@ -1,7 +1,7 @@
 # The two set-up commands: `make demo` and `make test` (see README.md).
 SHELL := /bin/bash
 
-.PHONY: setup demo test test-exhaustive bench clean
+.PHONY: setup demo test test-exhaustive fuzz bench clean
 
 setup:
 	bash scripts/setup.sh
@@ -14,6 +14,10 @@ test:
 
 test-exhaustive:
 	bash scripts/test_exhaustive.sh
+
+FUZZ_SECONDS ?= 90
+fuzz:
+	bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 bench: setup
 	.venv/py312/bin/python -m pip install -q -r requirements/bench.txt

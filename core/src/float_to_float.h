@@ -124,7 +124,7 @@ CastResult narrow_run(const S* in, T* out, std::size_t n, RoundingMode mode, boo
         unsigned overflowed = 0;
         if (check) {
             for (std::size_t j = 0; j < m; ++j) {
-                overflowed |= static_cast<unsigned>(is_inf_value(block[j]) & !is_inf_value(block_in[j]));
+                overflowed |= static_cast<unsigned>(is_inf_value(block[j])) & static_cast<unsigned>(!is_inf_value(block_in[j]));
             }
         }
         if (overflowed != 0) {

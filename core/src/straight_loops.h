@@ -8,7 +8,13 @@ namespace quellon {
 // AVX2 and for the x86-64 baseline, and the copy the processor supports is
 // chosen when the module loads. Both copies compute the same values; only
 // the vector width differs.
+// clang does not take target_clones on templates yet and builds the
+// baseline copy alone.
+#if defined(__clang__)
+#define QUELLON_VECTOR_CLONES
+#else
 #define QUELLON_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
 
 template <class S, class T, class Op>
 QUELLON_VECTOR_CLONES void map_run(const S* in, T* out, std::size_t n, Op op) {
