@@ -1,7 +1,7 @@
 # The two set-up commands: `make demo` and `make test` (see README.md).
 SHELL := /bin/bash
 
-.PHONY: setup demo test test-exhaustive fuzz bench clean
+.PHONY: setup demo test test-exhaustive test-sanitizers test-cpu-tiers fuzz bench clean
 
 setup:
 	bash scripts/setup.sh
@@ -14,6 +14,12 @@ test:
 
 test-exhaustive:
 	bash scripts/test_exhaustive.sh
+
+test-sanitizers:
+	bash scripts/test_sanitizers.sh
+
+test-cpu-tiers:
+	bash scripts/test_cpu_tiers.sh
 
 FUZZ_SECONDS ?= 90
 fuzz:

@@ -148,7 +148,6 @@ def test_float64_to_float32_clamp_stores_infinities_on_every_tier():
     assert float(got[4]) == 9.99994610111476e-41
 
 
-# ---- Agreement with a native run, value for value ------------------------
 
 DTYPES = ["int8", "int16", "int32", "int64", "uint8", "uint16", "uint32", "uint64",
           "float16", "float32", "float64"]
