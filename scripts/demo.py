@@ -8,7 +8,7 @@ def show(label, thunk):
     try:
         result = thunk()
         print(f"{label:58} -> {result!r}")
-    except (TypeError, ValueError, NotImplementedError) as error:
+    except (TypeError, ValueError) as error:
         print(f"{label:58} !! {type(error).__name__}: {error}")
 
 
