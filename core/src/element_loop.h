@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <span>
 
@@ -33,6 +34,15 @@ CastResult convert_elements(std::span<const S> src, std::span<T> dst, const Scal
 template <class S, class T>
 std::size_t run_length(std::span<const S> src, std::span<T> dst) {
     return std::min(src.size(), dst.size());
+}
+
+// memmove, not memcpy: an in-place cast of a buffer onto itself is allowed.
+template <class S, class T>
+void copy_bits(std::span<const S> src, std::span<T> dst, std::size_t n) {
+    static_assert(sizeof(S) == sizeof(T));
+    if (n != 0 && static_cast<const void*>(src.data()) != static_cast<void*>(dst.data())) {
+        std::memmove(dst.data(), src.data(), n * sizeof(T));
+    }
 }
 
 }  // namespace quellon

@@ -13,7 +13,6 @@
 #include "float16_impls.h"
 #include "float_bits.h"
 #include "float_widening.h"
-#include "int_to_int.h"
 #include "rounding_dispatch.h"
 #include "simd/kernels.h"
 #include "straight_loops.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstring>
 #include <limits>
 #include <span>
 #include <utility>
@@ -41,15 +40,6 @@ struct IntRange {
 template <IntegerElement S, IntegerElement T>
 constexpr T wrap_int(S v) {
     return static_cast<T>(v);
-}
-
-// memmove, not memcpy: an in-place cast of a buffer onto itself is allowed.
-template <class S, class T>
-void copy_bits(std::span<const S> src, std::span<T> dst, std::size_t n) {
-    static_assert(sizeof(S) == sizeof(T));
-    if (n != 0 && static_cast<const void*>(src.data()) != static_cast<void*>(dst.data())) {
-        std::memmove(dst.data(), src.data(), n * sizeof(T));
-    }
 }
 
 template <IntegerElement S, IntegerElement T>

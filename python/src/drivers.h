@@ -38,9 +38,9 @@ template <class S, class T>
 std::optional<CastConfig<S, T>> make_config(PyArrayObject* arr, const CallModes& modes) {
     std::optional<ScalarMap<S, T>> map = parse_map_entries<S, T>(modes.map_entries);
     if (!map) return std::nullopt;
-    // Reading the map may run the caller's Python code, which may have
-    // changed the input: look at it afresh before touching its buffer.
-    if (!check_input<S>(arr)) return std::nullopt;
+    // Reading a map may run the caller's Python code, which may have changed
+    // the input: look at it afresh before touching its buffer.
+    if (modes.map_entries && !check_input<S>(arr)) return std::nullopt;
     return CastConfig<S, T>{modes.rounding_mode, modes.out_of_range_mode, std::move(*map)};
 }
 
