@@ -129,7 +129,7 @@ std::optional<CastError> float_to_int_element(F x, I& out, RoundingMode mode, Op
     return float_to_int_wrapped(x, out, mode, b);
 }
 
-// The vector kernels serve four pair-and-mode combinations; nullopt means
+// The vector kernels serve six pair-and-mode combinations; nullopt means
 // the element loop must convert the run from its start.
 template <FloatElement F, IntegerElement I>
 std::optional<CastResult> offer_float_to_int_kernel(std::span<const F> src, std::span<I> dst, RoundingMode mode,
@@ -145,6 +145,12 @@ std::optional<CastResult> offer_float_to_int_kernel(std::span<const F> src, std:
         outcome = try_f64_to_u8_clamp(src, dst, mode);
     } else if constexpr (std::is_same_v<F, double> && std::is_same_v<I, std::int32_t>) {
         outcome = clamp ? try_f64_to_i32_clamp(src, dst, mode) : try_f64_to_i32_check(src, dst, mode);
+    } else if constexpr (std::is_same_v<F, float> && std::is_same_v<I, std::int16_t>) {
+        if (!clamp) return std::nullopt;
+        outcome = try_f32_to_i16_clamp(src, dst, mode);
+    } else if constexpr (std::is_same_v<F, float> && std::is_same_v<I, std::uint16_t>) {
+        if (!clamp) return std::nullopt;
+        outcome = try_f32_to_u16_clamp(src, dst, mode);
     } else {
         return std::nullopt;
     }

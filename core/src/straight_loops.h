@@ -13,7 +13,7 @@ namespace quellon {
 #if defined(__clang__)
 #define QUELLON_VECTOR_CLONES
 #else
-#define QUELLON_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define QUELLON_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
 
 template <class S, class T, class Op>

@@ -54,6 +54,8 @@ PyObject* probe_kernels_handled(PyObject*, PyObject*) {
         f64[i] = static_cast<double>(i);
     }
     std::array<std::uint8_t, n> u8{};
+    std::array<std::int16_t, n> i16{};
+    std::array<std::uint16_t, n> u16{};
     std::array<std::int32_t, n> i32{};
     std::array<float, n> out32{};
     const auto mode = quellon::RoundingMode::NearestEven;
@@ -69,7 +71,13 @@ PyObject* probe_kernels_handled(PyObject*, PyObject*) {
         add_handled(dict, "try_f64_to_i32_check",
                     quellon::try_f64_to_i32_check(std::span<const double>(f64), std::span(i32), mode)) < 0 ||
         add_handled(dict, "try_f64_to_f32_nearest",
-                    quellon::try_f64_to_f32_nearest(std::span<const double>(f64), std::span(out32), true)) < 0) {
+                    quellon::try_f64_to_f32_nearest(std::span<const double>(f64), std::span(out32), true)) < 0 ||
+        add_handled(dict, "try_f32_to_i16_clamp",
+                    quellon::try_f32_to_i16_clamp(std::span<const float>(f32), std::span(i16), mode)) < 0 ||
+        add_handled(dict, "try_f32_to_u16_clamp",
+                    quellon::try_f32_to_u16_clamp(std::span<const float>(f32), std::span(u16), mode)) < 0 ||
+        add_handled(dict, "try_i32_to_u8_clamp",
+                    quellon::try_i32_to_u8_clamp(std::span<const std::int32_t>(i32), std::span(u8))) < 0) {
         Py_DECREF(dict);
         return nullptr;
     }

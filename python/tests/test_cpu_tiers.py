@@ -26,13 +26,15 @@ NAN_MESSAGE = "Cannot cast NaN to integer type without scalar_map"
 I32 = (-2147483648, 2147483647)
 F32_MAX = 3.4028234663852886e38
 ALL_KERNELS = ["try_f32_to_u8_clamp", "try_f64_to_u8_clamp", "try_f64_to_i32_clamp",
-               "try_f64_to_i32_check", "try_f64_to_f32_nearest"]
+               "try_f64_to_i32_check", "try_f64_to_f32_nearest",
+               "try_f32_to_i16_clamp", "try_f32_to_u16_clamp", "try_i32_to_u8_clamp"]
+AVX2_ONLY = {"try_f32_to_i16_clamp", "try_f32_to_u16_clamp", "try_i32_to_u8_clamp"}
 
 EXPECTED_PROBE = {
     "generic": {"features": {"avx": False, "avx2_tier": False, "f16c": False}, "route": "soft",
-                "declined": {"try_f64_to_i32_check", "try_f64_to_f32_nearest"}},
+                "declined": {"try_f64_to_i32_check", "try_f64_to_f32_nearest"} | AVX2_ONLY},
     "avx": {"features": {"avx": True, "avx2_tier": False, "f16c": False}, "route": "soft",
-            "declined": set()},
+            "declined": AVX2_ONLY},
     "avx2": {"features": {"avx": True, "avx2_tier": True, "f16c": True}, "route": "f16c",
              "declined": set()},
 }

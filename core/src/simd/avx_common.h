@@ -92,25 +92,32 @@ StepError f64_to_i32_check_block(const double* in, std::int32_t* out, RoundingMo
     return std::nullopt;
 }
 
-// Four blocks at a time when the four are clean: one combined test, then
-// four stores. A group that holds a failure goes through its blocks one by
-// one, which report and store exactly as the single-block loop would.
-constexpr std::size_t kI32Group = 4;
-
-template <class GroupFn, class BlockFn, class One>
-CastResult run_i32_groups(std::span<const double> src, std::span<std::int32_t> dst, GroupFn&& group, BlockFn&& block,
-                          One&& one) {
+// `Blocks` blocks at a time when all are clean: one combined test, then the
+// stores. A group that holds a failure goes through its blocks one by one,
+// which report and store exactly as the single-block loop would.
+template <std::size_t Block, std::size_t Blocks, class S, class T, class GroupFn, class BlockFn, class One>
+CastResult run_block_groups(std::span<const S> src, std::span<T> dst, GroupFn&& group, BlockFn&& block, One&& one) {
     const std::size_t n = std::min(src.size(), dst.size());
-    const double* in = src.data();
-    std::int32_t* out = dst.data();
+    const S* in = src.data();
+    T* out = dst.data();
     std::size_t i = 0;
-    for (; i + kI32Group * kI32Block <= n; i += kI32Group * kI32Block) {
+    for (; i + Blocks * Block <= n; i += Blocks * Block) {
         if (group(in + i, out + i)) continue;
-        for (std::size_t k = 0; k < kI32Group; ++k) {
-            if (StepError e = block(in + i + k * kI32Block, out + i + k * kI32Block)) return *e;
+        for (std::size_t k = 0; k < Blocks; ++k) {
+            if (StepError e = block(in + i + k * Block, out + i + k * Block)) return *e;
         }
     }
-    return run_blocks<kI32Block>(src.subspan(i, n - i), dst.subspan(i, n - i), block, one);
+    return run_blocks<Block>(src.subspan(i, n - i), dst.subspan(i, n - i), block, one);
+}
+
+constexpr std::size_t kI32Group = 4;
+
+template <int Imm>
+inline __m128i f64_to_i32_rounded(const double* in) {
+    const __m256d v = _mm256_loadu_pd(in);
+    // The conversion itself rounds to nearest even under the default
+    // rounding control, which this module never changes.
+    return _mm256_cvtpd_epi32(Imm == (_MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC) ? v : _mm256_round_pd(v, Imm));
 }
 
 // Converts four blocks when every lane lands inside int32; false, with
@@ -118,23 +125,24 @@ CastResult run_i32_groups(std::span<const double> src, std::span<std::int32_t> d
 // anything beyond int32, so a group without that value is clean; a group
 // holding a genuine -2147483648 merely takes the block-by-block path.
 template <int Imm>
-bool f64_to_i32_group(const double* in, std::int32_t* out) {
-    __m128i q[kI32Group];
-    __m128i flagged = _mm_setzero_si128();
-    const __m128i indefinite = _mm_set1_epi32(std::numeric_limits<std::int32_t>::min());
-    for (std::size_t k = 0; k < kI32Group; ++k) {
-        const __m256d v = _mm256_loadu_pd(in + k * kI32Block);
-        // The conversion itself rounds to nearest even under the default
-        // rounding control, which this module never changes.
-        q[k] = _mm256_cvtpd_epi32(Imm == (_MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC) ? v : _mm256_round_pd(v, Imm));
-        flagged = _mm_or_si128(flagged, _mm_cmpeq_epi32(q[k], indefinite));
+struct F64ToI32Group {
+    [[gnu::always_inline]] bool operator()(const double* in, std::int32_t* out) const {
+        static_assert(kI32Group == 4);
+        const __m128i q0 = f64_to_i32_rounded<Imm>(in);
+        const __m128i q1 = f64_to_i32_rounded<Imm>(in + kI32Block);
+        const __m128i q2 = f64_to_i32_rounded<Imm>(in + 2 * kI32Block);
+        const __m128i q3 = f64_to_i32_rounded<Imm>(in + 3 * kI32Block);
+        const __m128i indefinite = _mm_set1_epi32(std::numeric_limits<std::int32_t>::min());
+        const __m128i flagged = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi32(q0, indefinite), _mm_cmpeq_epi32(q1, indefinite)),
+                                             _mm_or_si128(_mm_cmpeq_epi32(q2, indefinite), _mm_cmpeq_epi32(q3, indefinite)));
+        if (!_mm_testz_si128(flagged, flagged)) return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), q0);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kI32Block), q1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * kI32Block), q2);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * kI32Block), q3);
+        return true;
     }
-    if (!_mm_testz_si128(flagged, flagged)) return false;
-    for (std::size_t k = 0; k < kI32Group; ++k) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k * kI32Block), q[k]);
-    }
-    return true;
-}
+};
 
 template <class One>
 CastResult f64_to_i32_clamp_run(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode,
@@ -143,7 +151,9 @@ CastResult f64_to_i32_clamp_run(std::span<const double> src, std::span<std::int3
         mode,
         [&](auto imm) {
             constexpr int kImm = decltype(imm)::value;
-            return run_i32_groups(src, dst, f64_to_i32_group<kImm>, f64_to_i32_clamp_block<kImm>, one);
+            return run_block_groups<kI32Block, kI32Group>(
+                src, dst, F64ToI32Group<kImm>{},
+                [](const double* in, std::int32_t* out) { return f64_to_i32_clamp_block<kImm>(in, out); }, one);
         },
         [&] { return run_all_scalar(src, dst, one); });
 }
@@ -157,7 +167,7 @@ inline CastResult f64_to_i32_check_run(std::span<const double> src, std::span<st
             const auto block = [mode](const double* in, std::int32_t* out) {
                 return f64_to_i32_check_block<kImm>(in, out, mode);
             };
-            return run_i32_groups(src, dst, f64_to_i32_group<kImm>, block, one);
+            return run_block_groups<kI32Block, kI32Group>(src, dst, F64ToI32Group<kImm>{}, block, one);
         },
         [&] { return run_all_scalar(src, dst, one); });
 }
@@ -166,34 +176,39 @@ inline CastResult f64_to_i32_check_run(std::span<const double> src, std::span<st
 // the largest float32 and 2^128, where the tie goes to the even 2^128.
 inline constexpr double kF32OverflowThreshold = 0x1.ffffffp+127;
 
-// Converts one block and notes in `reach` the lanes whose magnitude may have
-// overflowed (infinities included), so that the stored results need a scan
-// only when some lane did.
+// Converts one block and keeps in `reach` the largest magnitude seen (the
+// maximum passes NaN lanes over), so that the stored results need a scan only
+// when some input could have overflowed.
 inline void f64_to_f32_block(const double* in, float* out, __m256d& reach) {
     const __m256d v = _mm256_loadu_pd(in);
-    const __m256d magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), v);
-    reach = _mm256_or_pd(reach, _mm256_cmp_pd(magnitude, _mm256_set1_pd(kF32OverflowThreshold), _CMP_GE_OQ));
+    reach = _mm256_max_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), v), reach);
     _mm_storeu_ps(out, _mm256_cvtpd_ps(v));
 }
 
 // Converts the whole run without a branch on the values; returns whether an
 // input was large enough to overflow, which the caller then looks for.
 inline bool f64_to_f32_convert(const double* in, float* out, std::size_t n) {
+    // One running maximum per unrolled block keeps the chains independent.
     __m256d reach = _mm256_setzero_pd();
+    __m256d reach1 = _mm256_setzero_pd();
+    __m256d reach2 = _mm256_setzero_pd();
+    __m256d reach3 = _mm256_setzero_pd();
     std::size_t i = 0;
     for (; i + kF64ToF32Unrolled <= n; i += kF64ToF32Unrolled) {
         f64_to_f32_block(in + i, out + i, reach);
-        f64_to_f32_block(in + i + kF64ToF32Block, out + i + kF64ToF32Block, reach);
-        f64_to_f32_block(in + i + 2 * kF64ToF32Block, out + i + 2 * kF64ToF32Block, reach);
-        f64_to_f32_block(in + i + 3 * kF64ToF32Block, out + i + 3 * kF64ToF32Block, reach);
+        f64_to_f32_block(in + i + kF64ToF32Block, out + i + kF64ToF32Block, reach1);
+        f64_to_f32_block(in + i + 2 * kF64ToF32Block, out + i + 2 * kF64ToF32Block, reach2);
+        f64_to_f32_block(in + i + 3 * kF64ToF32Block, out + i + 3 * kF64ToF32Block, reach3);
     }
+    reach = _mm256_max_pd(_mm256_max_pd(reach, reach1), _mm256_max_pd(reach2, reach3));
     for (; i + kF64ToF32Block <= n; i += kF64ToF32Block) f64_to_f32_block(in + i, out + i, reach);
     bool tail_reach = false;
     for (; i < n; ++i) {
         out[i] = static_cast<float>(in[i]);
         tail_reach |= !(std::fabs(in[i]) < kF32OverflowThreshold) && in[i] == in[i];
     }
-    return tail_reach || any_lane(reach);
+    const __m256d over = _mm256_cmp_pd(reach, _mm256_set1_pd(kF32OverflowThreshold), _CMP_GE_OQ);
+    return tail_reach || any_lane(over);
 }
 
 }  // namespace

@@ -74,4 +74,21 @@ bool try_i32_to_u8_clamp(std::span<const std::int32_t> src, std::span<std::uint8
     return true;
 }
 
+template <class T>
+KernelResult avx2_only(CastResult (*kernel)(std::span<const float>, std::span<T>, RoundingMode),
+                       std::span<const float> src, std::span<T> dst, RoundingMode mode) {
+    if (declined(mode) || active_tier() != KernelTier::Avx2) return false;
+    CastResult result = kernel(src, dst, mode);
+    if (!result.ok()) return result.error();
+    return true;
+}
+
+KernelResult try_f32_to_i16_clamp(std::span<const float> src, std::span<std::int16_t> dst, RoundingMode mode) {
+    return avx2_only(simd::avx2::f32_to_i16_clamp, src, dst, mode);
+}
+
+KernelResult try_f32_to_u16_clamp(std::span<const float> src, std::span<std::uint16_t> dst, RoundingMode mode) {
+    return avx2_only(simd::avx2::f32_to_u16_clamp, src, dst, mode);
+}
+
 }  // namespace quellon

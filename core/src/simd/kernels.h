@@ -24,5 +24,10 @@ KernelResult try_f64_to_f32_nearest(std::span<const double> src, std::span<float
 // Saturating int32 to uint8: true when converted, false (nothing written)
 // on processors without the AVX2 tier.
 bool try_i32_to_u8_clamp(std::span<const std::int32_t> src, std::span<std::uint8_t> dst);
+// Clamping float32 to 16-bit targets on the AVX2 tier: false (nothing
+// written) elsewhere and for NearestAway. A NaN fails with every element
+// before it stored, as the element loop leaves them.
+KernelResult try_f32_to_i16_clamp(std::span<const float> src, std::span<std::int16_t> dst, RoundingMode mode);
+KernelResult try_f32_to_u16_clamp(std::span<const float> src, std::span<std::uint16_t> dst, RoundingMode mode);
 
 }  // namespace quellon

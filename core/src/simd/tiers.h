@@ -22,6 +22,10 @@ CastResult f64_to_f32_nearest(std::span<const double> src, std::span<float> dst,
 // Saturating int32 to uint8; never fails. Only this tier has it: the
 // family's own loop serves the other processors.
 void i32_to_u8_clamp(std::span<const std::int32_t> src, std::span<std::uint8_t> dst);
+// Clamping float32 to 16-bit targets, AVX2 tier only as well. A NaN fails
+// with everything before it stored, as in the element loop.
+CastResult f32_to_i16_clamp(std::span<const float> src, std::span<std::int16_t> dst, RoundingMode mode);
+CastResult f32_to_u16_clamp(std::span<const float> src, std::span<std::uint16_t> dst, RoundingMode mode);
 }  // namespace quellon::simd::avx2
 
 namespace quellon::simd::avx {

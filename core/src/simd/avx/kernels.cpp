@@ -47,9 +47,9 @@ CastResult u8_clamp_run(std::span<const F> src, std::span<std::uint8_t> dst, Rou
         [&](auto imm) {
             constexpr int kImm = decltype(imm)::value;
             if constexpr (std::is_same_v<F, float>) {
-                return run_blocks<block>(src, dst, f32_to_u8_block<kImm>, one);
+                return run_blocks<block>(src, dst, [](const F* in, std::uint8_t* out) { return f32_to_u8_block<kImm>(in, out); }, one);
             } else {
-                return run_blocks<block>(src, dst, f64_to_u8_block<kImm>, one);
+                return run_blocks<block>(src, dst, [](const F* in, std::uint8_t* out) { return f64_to_u8_block<kImm>(in, out); }, one);
             }
         },
         [&] { return run_all_scalar(src, dst, one); });

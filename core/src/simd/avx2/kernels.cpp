@@ -6,19 +6,53 @@ namespace quellon::simd::avx2 {
 
 namespace {
 
-// 16 results leave in one 16-byte store.
+// 16 results leave in one 16-byte store; a group of two blocks in one
+// 32-byte store.
 constexpr std::size_t kU8Block = 16;
+constexpr std::size_t kU8Group = 2;
 constexpr std::size_t kOverflowScanGroup = 4;
-
-// 32 to 16 bits with unsigned saturation works within 128-bit halves and
-// gives a0-3 b0-3 | a4-7 b4-7; the permute restores index order.
-inline __m128i pack_u8(__m256i a, __m256i b) {
-    const __m256i w = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
-    return _mm_packus_epi16(_mm256_castsi256_si128(w), _mm256_extracti128_si256(w, 1));
-}
+// 32 results per 32-byte store.
+constexpr std::size_t kI32ToU8Block = 32;
+// 32 float32 lanes to 16-bit results, two 32-byte stores per block.
+constexpr std::size_t kF32To16Block = 32;
 
 inline __m128i pack_u8(__m128i a, __m128i b, __m128i c, __m128i d) {
     return _mm_packus_epi16(_mm_packus_epi32(a, b), _mm_packus_epi32(c, d));
+}
+
+// Saturating packs clamp exactly: int32 to int16, then int16 to [0, 255].
+// They work within 128-bit halves, leaving 4-byte groups in the order
+// a0 b0 c0 d0 | a1 b1 c1 d1, which the permute puts back in index order.
+inline __m256i pack_u8(__m256i a, __m256i b, __m256i c, __m256i d) {
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
+    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+}
+
+// The packs saturate as T does; they interleave 128-bit halves, which the
+// permute undoes.
+template <class T>
+inline void store_16bit(__m256i a, __m256i b, T* out) {
+    const __m256i packed = std::is_signed_v<T> ? _mm256_packs_epi32(a, b) : _mm256_packus_epi32(a, b);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+// Clamping to integral bounds commutes with every rounding, so the bounds go
+// on first and the conversion rounds (nearest even under the default
+// control, truncation for towards-zero); only the other modes round apart.
+template <int Imm>
+inline __m256i f32_to_i32_clamped(__m256 v, __m256 lo, __m256 hi) {
+    const __m256 c = _mm256_min_ps(_mm256_max_ps(v, lo), hi);
+    if constexpr (Imm == (_MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)) {
+        return _mm256_cvtps_epi32(c);
+    } else if constexpr (Imm == (_MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)) {
+        return _mm256_cvttps_epi32(c);
+    } else {
+        return _mm256_cvtps_epi32(_mm256_round_ps(c, Imm));
+    }
+}
+
+inline bool any_nan(__m256 v0, __m256 v1, __m256 v2, __m256 v3) {
+    return any_lane(_mm256_or_ps(_mm256_or_ps(nan_lanes(v0), nan_lanes(v1)), _mm256_or_ps(nan_lanes(v2), nan_lanes(v3))));
 }
 
 template <int Imm>
@@ -27,11 +61,35 @@ StepError f32_to_u8_block(const float* in, std::uint8_t* out) {
     const __m256 a = _mm256_loadu_ps(in);
     const __m256 b = _mm256_loadu_ps(in + kF32Lanes);
     if (any_lane(_mm256_or_ps(nan_lanes(a), nan_lanes(b)))) return first_nan(in, kU8Block);
-    const __m256i ia = _mm256_cvtps_epi32(round_clamp<Imm>(a, B::lo_ps(), B::hi_ps()));
-    const __m256i ib = _mm256_cvtps_epi32(round_clamp<Imm>(b, B::lo_ps(), B::hi_ps()));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), pack_u8(ia, ib));
+    const __m256i w = _mm256_packus_epi32(f32_to_i32_clamped<Imm>(a, B::lo_ps(), B::hi_ps()),
+                                          f32_to_i32_clamped<Imm>(b, B::lo_ps(), B::hi_ps()));
+    // a0-3 b0-3 | a4-7 b4-7 after the pack; the permute restores index order.
+    const __m256i ordered = _mm256_permute4x64_epi64(w, _MM_SHUFFLE(3, 1, 2, 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_packus_epi16(_mm256_castsi256_si128(ordered), _mm256_extracti128_si256(ordered, 1)));
     return std::nullopt;
 }
+
+// Both blocks of a group when neither holds a NaN; false, nothing stored,
+// otherwise.
+template <int Imm>
+struct F32ToU8Group {
+    [[gnu::always_inline]] bool operator()(const float* in, std::uint8_t* out) const {
+        static_assert(kU8Group * kU8Block == 4 * kF32Lanes);
+        using B = VectorBounds<float, std::uint8_t>;
+        const __m256 v0 = _mm256_loadu_ps(in);
+        const __m256 v1 = _mm256_loadu_ps(in + kF32Lanes);
+        const __m256 v2 = _mm256_loadu_ps(in + 2 * kF32Lanes);
+        const __m256 v3 = _mm256_loadu_ps(in + 3 * kF32Lanes);
+        if (any_nan(v0, v1, v2, v3)) return false;
+        const __m256 lo = B::lo_ps();
+        const __m256 hi = B::hi_ps();
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                            pack_u8(f32_to_i32_clamped<Imm>(v0, lo, hi), f32_to_i32_clamped<Imm>(v1, lo, hi),
+                                    f32_to_i32_clamped<Imm>(v2, lo, hi), f32_to_i32_clamped<Imm>(v3, lo, hi)));
+        return true;
+    }
+};
 
 template <int Imm>
 StepError f64_to_u8_block(const double* in, std::uint8_t* out) {
@@ -61,9 +119,12 @@ CastResult u8_clamp_run(std::span<const F> src, std::span<std::uint8_t> dst, Rou
         [&](auto imm) {
             constexpr int kImm = decltype(imm)::value;
             if constexpr (std::is_same_v<F, float>) {
-                return run_blocks<kU8Block>(src, dst, f32_to_u8_block<kImm>, one);
+                return run_block_groups<kU8Block, kU8Group>(
+                    src, dst, F32ToU8Group<kImm>{},
+                    [](const F* in, std::uint8_t* out) { return f32_to_u8_block<kImm>(in, out); }, one);
             } else {
-                return run_blocks<kU8Block>(src, dst, f64_to_u8_block<kImm>, one);
+                return run_blocks<kU8Block>(
+                    src, dst, [](const F* in, std::uint8_t* out) { return f64_to_u8_block<kImm>(in, out); }, one);
             }
         },
         [&] { return run_all_scalar(src, dst, one); });
@@ -85,23 +146,45 @@ CastResult scan_overflow_groups(const double* in, const float* out, std::size_t 
     return scan_f32_overflow(in, out, i, n);
 }
 
-// 32 results per 32-byte store.
-constexpr std::size_t kI32ToU8Block = 32;
-
 inline std::uint8_t clamp_i32_to_u8(std::int32_t v) {
     return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// Saturating packs clamp exactly: int32 to int16, then int16 to [0, 255].
-// They work within 128-bit halves, leaving 4-byte groups in the order
-// a0 b0 c0 d0 | a1 b1 c1 d1, which the permute puts back in index order.
-inline __m256i pack_i32_to_u8(const std::int32_t* in) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 8));
-    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 16));
-    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 24));
-    const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, d));
-    return _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+inline __m256i load_i32(const std::int32_t* in) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)); }
+
+// false, with nothing stored, when the block holds a NaN.
+template <class T, int Imm>
+bool f32_to_16bit_block(const float* in, T* out) {
+    using B = VectorBounds<float, T>;
+    const __m256 v0 = _mm256_loadu_ps(in);
+    const __m256 v1 = _mm256_loadu_ps(in + kF32Lanes);
+    const __m256 v2 = _mm256_loadu_ps(in + 2 * kF32Lanes);
+    const __m256 v3 = _mm256_loadu_ps(in + 3 * kF32Lanes);
+    if (any_nan(v0, v1, v2, v3)) return false;
+    const __m256 lo = B::lo_ps();
+    const __m256 hi = B::hi_ps();
+    store_16bit(f32_to_i32_clamped<Imm>(v0, lo, hi), f32_to_i32_clamped<Imm>(v1, lo, hi), out);
+    store_16bit(f32_to_i32_clamped<Imm>(v2, lo, hi), f32_to_i32_clamped<Imm>(v3, lo, hi), out + 2 * kF32Lanes);
+    return true;
+}
+
+// The block holding a NaN goes element by element up to it, so the elements
+// before a failure are stored exactly as the element loop stores them.
+template <class T>
+CastResult f32_to_16bit_clamp(std::span<const float> src, std::span<T> dst, RoundingMode mode) {
+    const auto one = [mode](float v, T& out) { return clamp_one(v, mode, out); };
+    return with_round_imm(
+        mode,
+        [&](auto imm) {
+            constexpr int kImm = decltype(imm)::value;
+            const std::size_t n = std::min(src.size(), dst.size());
+            const float* in = src.data();
+            T* out = dst.data();
+            std::size_t i = 0;
+            while (i + kF32To16Block <= n && f32_to_16bit_block<T, kImm>(in + i, out + i)) i += kF32To16Block;
+            return run_scalar(in, out, i, n, one);
+        },
+        [&] { return run_all_scalar(src, dst, one); });
 }
 
 }  // namespace
@@ -112,7 +195,8 @@ void i32_to_u8_clamp(std::span<const std::int32_t> src, std::span<std::uint8_t> 
     std::uint8_t* out = dst.data();
     std::size_t i = 0;
     for (; i + kI32ToU8Block <= n; i += kI32ToU8Block) {
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), pack_i32_to_u8(in + i));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
+                            pack_u8(load_i32(in + i), load_i32(in + i + 8), load_i32(in + i + 16), load_i32(in + i + 24)));
     }
     for (; i < n; ++i) out[i] = clamp_i32_to_u8(in[i]);
 }
@@ -138,6 +222,14 @@ CastResult f64_to_f32_nearest(std::span<const double> src, std::span<float> dst,
     const std::size_t n = std::min(src.size(), dst.size());
     const bool may_overflow = f64_to_f32_convert(src.data(), dst.data(), n);
     return check && may_overflow ? scan_overflow_groups(src.data(), dst.data(), n) : CastResult(Ok{});
+}
+
+CastResult f32_to_i16_clamp(std::span<const float> src, std::span<std::int16_t> dst, RoundingMode mode) {
+    return f32_to_16bit_clamp(src, dst, mode);
+}
+
+CastResult f32_to_u16_clamp(std::span<const float> src, std::span<std::uint16_t> dst, RoundingMode mode) {
+    return f32_to_16bit_clamp(src, dst, mode);
 }
 
 }  // namespace quellon::simd::avx2
