@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <span>
 #include <type_traits>
@@ -93,51 +94,62 @@ void widen_run(const S* in, T* out, std::size_t n) {
     }
 }
 
-// Each block is rounded and checked aside, and stored only up to its first
-// failing element, so nothing at or after a failure is written.
-template <FloatElement S, FloatElement T>
-CastResult narrow_run(const S* in, T* out, std::size_t n, RoundingMode mode, bool check) {
+// binary16 targets: each block is rounded and checked aside, and stored only
+// up to its first failing element, so nothing at or after a failure is written.
+template <FloatElement S>
+CastResult narrow_to_float16_run(const S* in, Float16* out, std::size_t n, RoundingMode mode, bool check) {
     for (std::size_t start = 0; start < n; start += kFloatBlock) {
         const std::size_t m = std::min(kFloatBlock, n - start);
         const S* block_in = in + start;
-        T block[kFloatBlock];
-        if constexpr (std::is_same_v<T, Float16>) {
-            float_nearest_block(block_in, block, m);
-            if (mode != RoundingMode::NearestEven) {
-                for (std::size_t j = 0; j < m; ++j) {
-                    if (!is_nan_value(block_in[j])) {
-                        block[j] = apply_rounding_mode(block[j], to_float64(block_in[j]), mode);
-                    }
+        Float16 block[kFloatBlock];
+        float_nearest_block(block_in, block, m);
+        if (mode != RoundingMode::NearestEven) {
+            for (std::size_t j = 0; j < m; ++j) {
+                if (!is_nan_value(block_in[j])) {
+                    block[j] = apply_rounding_mode(block[j], to_float64(block_in[j]), mode);
                 }
             }
-        } else {
-            with_rounding_mode(mode, [&](auto fixed) {
-                map_run(block_in, block, m, [](S x) {
-                    return round_nearest_to_mode<decltype(fixed)::value>(static_cast<T>(x), static_cast<double>(x));
-                });
-            });
         }
         std::size_t stored = m;
-        // A vectorised test of the whole block first; the element search
-        // runs only for a block that holds an overflow.
-        unsigned overflowed = 0;
         if (check) {
             for (std::size_t j = 0; j < m; ++j) {
-                overflowed |= static_cast<unsigned>(is_inf_value(block[j])) & static_cast<unsigned>(!is_inf_value(block_in[j]));
-            }
-        }
-        if (overflowed != 0) {
-            for (std::size_t j = 0; j < m; ++j) {
-                if (is_inf_value(block[j]) && !is_inf_value(block_in[j])) {
+                if (block[j].is_inf() && !is_inf_value(block_in[j])) {
                     stored = j;
                     break;
                 }
             }
         }
-        std::memcpy(out + start, block, stored * sizeof(T));
-        if (stored < m) return float_overflow_error<S, T>(block_in[stored]);
+        std::memcpy(out + start, block, stored * sizeof(Float16));
+        if (stored < m) return float_overflow_error<S, Float16>(block_in[stored]);
     }
     return Ok{};
+}
+
+// float64 to float32 in any mode: one straight loop per mode. A finite value
+// that rounds to an infinity fails, with everything before it stored.
+template <FloatElement S, FloatElement T>
+CastResult narrow_run(const S* in, T* out, std::size_t n, RoundingMode mode, bool check) {
+    if constexpr (std::is_same_v<T, Float16>) {
+        return narrow_to_float16_run(in, out, n, mode, check);
+    } else {
+        return with_rounding_mode(mode, [&](auto fixed) -> CastResult {
+            const auto narrow = [](S x) {
+                return round_nearest_to_mode<decltype(fixed)::value>(static_cast<T>(x), static_cast<double>(x));
+            };
+            if (!check) {
+                map_run(in, out, n, narrow);
+                return Ok{};
+            }
+            // Only a finite value beyond T's largest can round to an infinity.
+            const auto beyond = [](S x) {
+                return (std::fabs(x) > static_cast<S>(std::numeric_limits<T>::max())) & !std::isinf(x);
+            };
+            const auto overflows = [narrow](S x) { return std::isinf(narrow(x)) && !std::isinf(x); };
+            const std::size_t failed = map_run_until(in, out, n, beyond, overflows, narrow);
+            if (failed < n) return float_overflow_error<S, T>(in[failed]);
+            return Ok{};
+        });
+    }
 }
 
 template <FloatElement S, FloatElement T>

@@ -25,15 +25,17 @@ QUELLON_VECTOR_CLONES void map_run(const S* in, T* out, std::size_t n, Op op) {
 inline constexpr std::size_t kCheckedBlock = 256;
 
 // map_run for conversions that can fail: each block is first tested as a
-// whole (a vectorised reduction) and then converted straight; a block that
-// holds a failing element is converted element by element up to it.
+// whole (a vectorised reduction of `suspect`, which must hold wherever `fails`
+// does and may be cheaper) and then converted straight; a suspect block is
+// converted element by element up to its first failing element.
 // Returns the index of the first failing element, or n.
-template <class S, class T, class Fails, class Op>
-QUELLON_VECTOR_CLONES std::size_t map_run_until(const S* in, T* out, std::size_t n, Fails fails, Op op) {
+template <class S, class T, class Suspect, class Fails, class Op>
+QUELLON_VECTOR_CLONES std::size_t map_run_until(const S* in, T* out, std::size_t n, Suspect suspect, Fails fails,
+                                                Op op) {
     for (std::size_t start = 0; start < n; start += kCheckedBlock) {
         const std::size_t end = n - start < kCheckedBlock ? n : start + kCheckedBlock;
         unsigned any = 0;  // an integer reduction: a bool one keeps the loop scalar
-        for (std::size_t i = start; i < end; ++i) any |= static_cast<unsigned>(fails(in[i]));
+        for (std::size_t i = start; i < end; ++i) any |= static_cast<unsigned>(suspect(in[i]));
         if (!any) {
             for (std::size_t i = start; i < end; ++i) out[i] = op(in[i]);
             continue;
@@ -44,6 +46,11 @@ QUELLON_VECTOR_CLONES std::size_t map_run_until(const S* in, T* out, std::size_t
         }
     }
     return n;
+}
+
+template <class S, class T, class Fails, class Op>
+std::size_t map_run_until(const S* in, T* out, std::size_t n, Fails fails, Op op) {
+    return map_run_until(in, out, n, fails, fails, op);
 }
 
 }  // namespace quellon
