@@ -11,7 +11,11 @@ import sys
 import time
 import tracemalloc
 
-import numpy as np
+# NumPy's BLAS threads otherwise wait in spin loops on the other core, and
+# nothing here uses BLAS.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
+import numpy as np  # noqa: E402
 
 sys.path.insert(0, os.path.dirname(__file__))
 from cases import CASES  # noqa: E402

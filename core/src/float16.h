@@ -19,6 +19,9 @@ struct Float16 {
 
 static_assert(sizeof(Float16) == 2 && alignof(Float16) == 2);
 
+// The largest finite binary16, pattern 0x7BFF.
+inline constexpr float kFloat16Max = 65504.0f;
+
 // IEEE equality: NaN equals nothing, +0 equals -0, otherwise equal patterns.
 constexpr bool ieee_equal(Float16 a, Float16 b) {
     if (a.is_nan() || b.is_nan()) return false;

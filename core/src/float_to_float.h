@@ -94,31 +94,36 @@ void widen_run(const S* in, T* out, std::size_t n) {
     }
 }
 
-// binary16 targets: each block is rounded and checked aside, and stored only
-// up to its first failing element, so nothing at or after a failure is written.
+// A binary16 result under `mode` from its nearest one, in place.
+template <FloatElement S>
+void apply_mode_to_float16(const S* in, Float16* out, std::size_t m, RoundingMode mode) {
+    if (mode == RoundingMode::NearestEven) return;
+    for (std::size_t j = 0; j < m; ++j) {
+        if (!is_nan_value(in[j])) out[j] = apply_rounding_mode(out[j], to_float64(in[j]), mode);
+    }
+}
+
+// binary16 targets, a block at a time. Only a finite value beyond the
+// largest binary16 can round to an infinity: a block without one is
+// converted straight into place; one with it is rounded aside and stored
+// only up to its first failing element, so nothing at or after a failure is
+// written.
 template <FloatElement S>
 CastResult narrow_to_float16_run(const S* in, Float16* out, std::size_t n, RoundingMode mode, bool check) {
+    const auto beyond = [](S x) { return (std::fabs(x) > S(kFloat16Max)) & !std::isinf(x); };
     for (std::size_t start = 0; start < n; start += kFloatBlock) {
         const std::size_t m = std::min(kFloatBlock, n - start);
         const S* block_in = in + start;
+        if (!check || !any_in_run(block_in, m, beyond)) {
+            float_nearest_block(block_in, out + start, m);
+            apply_mode_to_float16(block_in, out + start, m, mode);
+            continue;
+        }
         Float16 block[kFloatBlock];
         float_nearest_block(block_in, block, m);
-        if (mode != RoundingMode::NearestEven) {
-            for (std::size_t j = 0; j < m; ++j) {
-                if (!is_nan_value(block_in[j])) {
-                    block[j] = apply_rounding_mode(block[j], to_float64(block_in[j]), mode);
-                }
-            }
-        }
-        std::size_t stored = m;
-        if (check) {
-            for (std::size_t j = 0; j < m; ++j) {
-                if (block[j].is_inf() && !is_inf_value(block_in[j])) {
-                    stored = j;
-                    break;
-                }
-            }
-        }
+        apply_mode_to_float16(block_in, block, m, mode);
+        std::size_t stored = 0;
+        while (stored < m && !(block[stored].is_inf() && !is_inf_value(block_in[stored]))) ++stored;
         std::memcpy(out + start, block, stored * sizeof(Float16));
         if (stored < m) return float_overflow_error<S, Float16>(block_in[stored]);
     }

@@ -22,6 +22,14 @@ QUELLON_VECTOR_CLONES void map_run(const S* in, T* out, std::size_t n, Op op) {
     for (std::size_t i = 0; i < n; ++i) out[i] = op(in[i]);
 }
 
+// Whether pred holds anywhere in the run, as one vectorised reduction.
+template <class S, class Pred>
+QUELLON_VECTOR_CLONES bool any_in_run(const S* in, std::size_t n, Pred pred) {
+    unsigned any = 0;  // an integer reduction: a bool one keeps the loop scalar
+    for (std::size_t i = 0; i < n; ++i) any |= static_cast<unsigned>(pred(in[i]));
+    return any != 0;
+}
+
 inline constexpr std::size_t kCheckedBlock = 256;
 
 // map_run for conversions that can fail: each block is first tested as a
@@ -34,7 +42,7 @@ QUELLON_VECTOR_CLONES std::size_t map_run_until(const S* in, T* out, std::size_t
                                                 Op op) {
     for (std::size_t start = 0; start < n; start += kCheckedBlock) {
         const std::size_t end = n - start < kCheckedBlock ? n : start + kCheckedBlock;
-        unsigned any = 0;  // an integer reduction: a bool one keeps the loop scalar
+        unsigned any = 0;
         for (std::size_t i = start; i < end; ++i) any |= static_cast<unsigned>(suspect(in[i]));
         if (!any) {
             for (std::size_t i = start; i < end; ++i) out[i] = op(in[i]);
