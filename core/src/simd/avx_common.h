@@ -172,27 +172,23 @@ inline CastResult f64_to_i32_check_run(std::span<const double> src, std::span<st
         [&] { return run_all_scalar(src, dst, one); });
 }
 
-// The smallest magnitude that rounds to a float32 infinity: halfway between
-// the largest float32 and 2^128, where the tie goes to the even 2^128.
-inline constexpr double kF32OverflowThreshold = 0x1.ffffffp+127;
-
-// Converts one block and keeps in `reach` the largest magnitude seen (the
-// maximum passes NaN lanes over), so that the stored results need a scan only
-// when some input could have overflowed.
-inline void f64_to_f32_block(const double* in, float* out, __m256d& reach) {
-    const __m256d v = _mm256_loadu_pd(in);
-    reach = _mm256_max_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), v), reach);
-    _mm_storeu_ps(out, _mm256_cvtpd_ps(v));
+// Converts one block and keeps in `reach` the largest magnitude stored (the
+// maximum passes NaN lanes over): only a run that stored an infinity can
+// hold an overflow, so only such a run needs a scan.
+inline void f64_to_f32_block(const double* in, float* out, __m128& reach) {
+    const __m128 f = _mm256_cvtpd_ps(_mm256_loadu_pd(in));
+    _mm_storeu_ps(out, f);
+    reach = _mm_max_ps(_mm_andnot_ps(_mm_set1_ps(-0.0f), f), reach);
 }
 
 // Converts the whole run without a branch on the values; returns whether an
-// input was large enough to overflow, which the caller then looks for.
+// infinity was stored, which the caller then looks into.
 inline bool f64_to_f32_convert(const double* in, float* out, std::size_t n) {
     // One running maximum per unrolled block keeps the chains independent.
-    __m256d reach = _mm256_setzero_pd();
-    __m256d reach1 = _mm256_setzero_pd();
-    __m256d reach2 = _mm256_setzero_pd();
-    __m256d reach3 = _mm256_setzero_pd();
+    __m128 reach = _mm_setzero_ps();
+    __m128 reach1 = _mm_setzero_ps();
+    __m128 reach2 = _mm_setzero_ps();
+    __m128 reach3 = _mm_setzero_ps();
     std::size_t i = 0;
     for (; i + kF64ToF32Unrolled <= n; i += kF64ToF32Unrolled) {
         f64_to_f32_block(in + i, out + i, reach);
@@ -200,15 +196,15 @@ inline bool f64_to_f32_convert(const double* in, float* out, std::size_t n) {
         f64_to_f32_block(in + i + 2 * kF64ToF32Block, out + i + 2 * kF64ToF32Block, reach2);
         f64_to_f32_block(in + i + 3 * kF64ToF32Block, out + i + 3 * kF64ToF32Block, reach3);
     }
-    reach = _mm256_max_pd(_mm256_max_pd(reach, reach1), _mm256_max_pd(reach2, reach3));
     for (; i + kF64ToF32Block <= n; i += kF64ToF32Block) f64_to_f32_block(in + i, out + i, reach);
-    bool tail_reach = false;
+    reach = _mm_max_ps(_mm_max_ps(reach, reach1), _mm_max_ps(reach2, reach3));
+    bool tail_inf = false;
     for (; i < n; ++i) {
         out[i] = static_cast<float>(in[i]);
-        tail_reach |= !(std::fabs(in[i]) < kF32OverflowThreshold) && in[i] == in[i];
+        tail_inf |= std::isinf(out[i]);
     }
-    const __m256d over = _mm256_cmp_pd(reach, _mm256_set1_pd(kF32OverflowThreshold), _CMP_GE_OQ);
-    return tail_reach || any_lane(over);
+    const __m128 inf = _mm_set1_ps(std::numeric_limits<float>::infinity());
+    return tail_inf || _mm_movemask_ps(_mm_cmpeq_ps(reach, inf)) != 0;
 }
 
 }  // namespace

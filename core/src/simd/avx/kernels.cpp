@@ -77,8 +77,8 @@ CastResult f64_to_i32_check(std::span<const double> src, std::span<std::int32_t>
 // Element-by-element scan after the conversion, when an input was large enough.
 CastResult f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool check) {
     const std::size_t n = std::min(src.size(), dst.size());
-    const bool may_overflow = f64_to_f32_convert(src.data(), dst.data(), n);
-    return check && may_overflow ? scan_f32_overflow(src.data(), dst.data(), 0, n) : CastResult(Ok{});
+    const bool stored_inf = f64_to_f32_convert(src.data(), dst.data(), n);
+    return check && stored_inf ? scan_f32_overflow(src.data(), dst.data(), 0, n) : CastResult(Ok{});
 }
 
 }  // namespace quellon::simd::avx

@@ -220,8 +220,8 @@ CastResult f64_to_i32_check(std::span<const double> src, std::span<std::int32_t>
 
 CastResult f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool check) {
     const std::size_t n = std::min(src.size(), dst.size());
-    const bool may_overflow = f64_to_f32_convert(src.data(), dst.data(), n);
-    return check && may_overflow ? scan_overflow_groups(src.data(), dst.data(), n) : CastResult(Ok{});
+    const bool stored_inf = f64_to_f32_convert(src.data(), dst.data(), n);
+    return check && stored_inf ? scan_overflow_groups(src.data(), dst.data(), n) : CastResult(Ok{});
 }
 
 CastResult f32_to_i16_clamp(std::span<const float> src, std::span<std::int16_t> dst, RoundingMode mode) {
