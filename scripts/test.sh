@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Every test: the C++ core tests, then the Python suite in every environment.
+# Every test: the C++ core tests, the Python suite in every environment (with
+# the README examples and the type checks), then the wheel as users build it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -16,3 +17,5 @@ for venv in "$VENV_MAIN" "$VENV_NP1" "$VENV_313"; do
   echo "== Python tests: $("$venv/bin/python" -c 'import sys, numpy; print(f"Python {sys.version.split()[0]}, NumPy {numpy.__version__}")')"
   "$venv/bin/python" -m pytest -q -p no:cacheprovider python/tests
 done
+
+bash scripts/test_wheel.sh
