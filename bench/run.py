@@ -26,20 +26,31 @@ SIZES = [1 << 10, 1 << 16, 1 << 20, 1 << 24]
 LARGE = {1 << 20, 1 << 24}
 
 
-def best_time(fn, repeats, target_seconds=0.02):
-    """Best time of one call, over `repeats` batches sized to last about target_seconds."""
+def batch_size(fn, target_seconds):
+    """Calls per batch so that a batch lasts about target_seconds."""
     fn()
     start = time.perf_counter()
     fn()
     once = max(time.perf_counter() - start, 1e-7)
-    loops = max(1, int(target_seconds / once))
-    best = float("inf")
+    return max(1, int(target_seconds / once))
+
+
+def best_times(fns, repeats, target_seconds=0.01):
+    """Best time of one call of each fn. The batches take turns, so that a
+    slow spell of the machine falls on every contender alike."""
+    loops = [batch_size(fn, target_seconds) for fn in fns]
+    best = [float("inf")] * len(fns)
     for _ in range(repeats):
-        start = time.perf_counter()
-        for _ in range(loops):
-            fn()
-        best = min(best, (time.perf_counter() - start) / loops)
+        for k, fn in enumerate(fns):
+            start = time.perf_counter()
+            for _ in range(loops[k]):
+                fn()
+            best[k] = min(best[k], (time.perf_counter() - start) / loops[k])
     return best
+
+
+def best_time(fn, repeats):
+    return best_times([fn], repeats)[0]
 
 
 def copy_bandwidth(repeats):
@@ -93,13 +104,12 @@ def run(sizes, repeats):
                 check_agreement(case, a)
             q_alloc = quellon_alloc(case)
             q_into = quellon_into(case)
-            row = dict(case=case.name, n=n, numpy=case.numpy_label,
-                       bytes=a.nbytes + out.nbytes,
-                       quellon_alloc=best_time(lambda: q_alloc(a), repeats),
-                       quellon_into=best_time(lambda: q_into(a, out), repeats))
+            row = dict(case=case.name, n=n, numpy=case.numpy_label, bytes=a.nbytes + out.nbytes)
+            contenders = {"quellon_alloc": lambda: q_alloc(a), "quellon_into": lambda: q_into(a, out)}
             if case.numpy_alloc is not None:
-                row["numpy_alloc"] = best_time(lambda: case.numpy_alloc(a), repeats)
-                row["numpy_into"] = best_time(lambda: case.numpy_into(a, out), repeats)
+                contenders["numpy_alloc"] = lambda: case.numpy_alloc(a)
+                contenders["numpy_into"] = lambda: case.numpy_into(a, out)
+            row.update(zip(contenders, best_times(list(contenders.values()), repeats)))
             rows.append(row)
             del a, out
     # rows without a NumPy counterpart borrow the times of the row they name
@@ -115,8 +125,8 @@ def run(sizes, repeats):
 
 def overhead(repeats):
     a = np.arange(16, dtype=np.float64)
-    q = best_time(lambda: _quellon.cast_array(a, target_dtype="float32", rounding_mode="nearest-even"), repeats)
-    n = best_time(lambda: a.astype(np.float32), repeats)
+    q, n = best_times([lambda: _quellon.cast_array(a, target_dtype="float32", rounding_mode="nearest-even"),
+                       lambda: a.astype(np.float32)], repeats)
     return dict(n=16, quellon_alloc=q, numpy_astype=n)
 
 
@@ -191,7 +201,7 @@ def main():
     parser.add_argument("--out", default=os.path.join(os.path.dirname(__file__), "results"))
     args = parser.parse_args()
     sizes = SIZES[:2] if args.quick else SIZES
-    repeats = 2 if args.quick else 5
+    repeats = 2 if args.quick else 15
 
     bandwidth = copy_bandwidth(repeats)
     rows = run(sizes, repeats)

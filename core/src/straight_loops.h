@@ -8,7 +8,7 @@ namespace quellon {
 // for AVX-512 (x86-64-v4), for AVX2 and for the x86-64 baseline, and the copy
 // the processor supports is chosen when the module loads. The copies compute
 // the same values; only the instructions differ (AVX-512 converts int64 and
-// narrows with saturation in one instruction each).
+// narrows with saturation in one instruction each, on 256-bit vectors).
 // clang does not take target_clones on templates yet and builds the
 // baseline copy alone.
 #if defined(__clang__)
