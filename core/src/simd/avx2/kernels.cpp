@@ -51,8 +51,27 @@ inline __m256i f32_to_i32_clamped(__m256 v, __m256 lo, __m256 hi) {
     }
 }
 
-inline bool any_nan(__m256 v0, __m256 v1, __m256 v2, __m256 v3) {
-    return any_lane(_mm256_or_ps(_mm256_or_ps(nan_lanes(v0), nan_lanes(v1)), _mm256_or_ps(nan_lanes(v2), nan_lanes(v3))));
+// Four vectors of float32 lanes, clamped to T's range and converted to
+// int32 under the rounding of Imm; false, with nothing converted, when a
+// lane is NaN.
+template <class T, int Imm>
+inline bool f32_quad_to_i32(const float* in, __m256i (&q)[4]) {
+    using B = VectorBounds<float, T>;
+    const __m256 v0 = _mm256_loadu_ps(in);
+    const __m256 v1 = _mm256_loadu_ps(in + kF32Lanes);
+    const __m256 v2 = _mm256_loadu_ps(in + 2 * kF32Lanes);
+    const __m256 v3 = _mm256_loadu_ps(in + 3 * kF32Lanes);
+    if (any_lane(_mm256_or_ps(_mm256_or_ps(nan_lanes(v0), nan_lanes(v1)),
+                              _mm256_or_ps(nan_lanes(v2), nan_lanes(v3))))) {
+        return false;
+    }
+    const __m256 lo = B::lo_ps();
+    const __m256 hi = B::hi_ps();
+    q[0] = f32_to_i32_clamped<Imm>(v0, lo, hi);
+    q[1] = f32_to_i32_clamped<Imm>(v1, lo, hi);
+    q[2] = f32_to_i32_clamped<Imm>(v2, lo, hi);
+    q[3] = f32_to_i32_clamped<Imm>(v3, lo, hi);
+    return true;
 }
 
 template <int Imm>
@@ -76,17 +95,9 @@ template <int Imm>
 struct F32ToU8Group {
     [[gnu::always_inline]] bool operator()(const float* in, std::uint8_t* out) const {
         static_assert(kU8Group * kU8Block == 4 * kF32Lanes);
-        using B = VectorBounds<float, std::uint8_t>;
-        const __m256 v0 = _mm256_loadu_ps(in);
-        const __m256 v1 = _mm256_loadu_ps(in + kF32Lanes);
-        const __m256 v2 = _mm256_loadu_ps(in + 2 * kF32Lanes);
-        const __m256 v3 = _mm256_loadu_ps(in + 3 * kF32Lanes);
-        if (any_nan(v0, v1, v2, v3)) return false;
-        const __m256 lo = B::lo_ps();
-        const __m256 hi = B::hi_ps();
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
-                            pack_u8(f32_to_i32_clamped<Imm>(v0, lo, hi), f32_to_i32_clamped<Imm>(v1, lo, hi),
-                                    f32_to_i32_clamped<Imm>(v2, lo, hi), f32_to_i32_clamped<Imm>(v3, lo, hi)));
+        __m256i q[4];
+        if (!f32_quad_to_i32<std::uint8_t, Imm>(in, q)) return false;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), pack_u8(q[0], q[1], q[2], q[3]));
         return true;
     }
 };
@@ -155,16 +166,11 @@ inline __m256i load_i32(const std::int32_t* in) { return _mm256_loadu_si256(rein
 // false, with nothing stored, when the block holds a NaN.
 template <class T, int Imm>
 bool f32_to_16bit_block(const float* in, T* out) {
-    using B = VectorBounds<float, T>;
-    const __m256 v0 = _mm256_loadu_ps(in);
-    const __m256 v1 = _mm256_loadu_ps(in + kF32Lanes);
-    const __m256 v2 = _mm256_loadu_ps(in + 2 * kF32Lanes);
-    const __m256 v3 = _mm256_loadu_ps(in + 3 * kF32Lanes);
-    if (any_nan(v0, v1, v2, v3)) return false;
-    const __m256 lo = B::lo_ps();
-    const __m256 hi = B::hi_ps();
-    store_16bit(f32_to_i32_clamped<Imm>(v0, lo, hi), f32_to_i32_clamped<Imm>(v1, lo, hi), out);
-    store_16bit(f32_to_i32_clamped<Imm>(v2, lo, hi), f32_to_i32_clamped<Imm>(v3, lo, hi), out + 2 * kF32Lanes);
+    static_assert(kF32To16Block == 4 * kF32Lanes);
+    __m256i q[4];
+    if (!f32_quad_to_i32<T, Imm>(in, q)) return false;
+    store_16bit(q[0], q[1], out);
+    store_16bit(q[2], q[3], out + 2 * kF32Lanes);
     return true;
 }
 
