@@ -141,7 +141,8 @@ CastResult narrow_run(const S* in, T* out, std::size_t n, RoundingMode mode, boo
             const auto narrow = [](S x) {
                 return round_nearest_to_mode<decltype(fixed)::value>(static_cast<T>(x), static_cast<double>(x));
             };
-            if (!check) {
+            // Towards zero, a finite value never rounds to an infinity.
+            if (!check || decltype(fixed)::value == RoundingMode::TowardsZero) {
                 map_run(in, out, n, narrow);
                 return Ok{};
             }
